@@ -1,0 +1,110 @@
+// TInOutPort: the one component that carries the Modbus slave — settings,
+// register and float images, request handling, the serial channel with its
+// receive thread, the averaging state and the configuration lines.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelmbus {
+
+class TInOutPort;
+
+using TNotifyEvent = std::function<void(TInOutPort& sender)>;
+using TArrayBuf = std::vector<uint8_t>;
+
+class TInOutPort {
+public:
+    static constexpr int BlockSize = 1024;
+    static constexpr int RegisterCount = 512;
+    static constexpr int FloatCount = 256;
+    static constexpr int DataFlagCount = 10;
+    static constexpr int AverageSlots = 11;
+
+    TInOutPort();
+    virtual ~TInOutPort();
+    TInOutPort(const TInOutPort&) = delete;
+    TInOutPort& operator=(const TInOutPort&) = delete;
+
+    // Published properties, with their values at creation.
+    bool ServerPel = false; // true: the client program is the data source
+    std::string StrPort = "COM1:9600,N,8,2";
+    uint32_t CiclOprosa = 250;
+    uint8_t SlaveNomer = 1;
+    uint32_t UstUsredn = 6;
+    uint32_t UstUsrednCl() const { return FUstUsrednCl; }
+    void SetUstUsrednCl(uint32_t value);
+    uint32_t SizeBufIn = 4096;
+    uint32_t SizeBufOut = 4096;
+    TNotifyEvent OnPriemDataReady;
+    TNotifyEvent OnPeredDataReady;
+
+    // Sliding windows of the volume-flow average; always UstUsrednCl long.
+    std::vector<float> UsrednClA;
+    std::vector<float> UsrednClB;
+
+    // The four 1024-byte blocks. BufReg holds the 512 holding registers, most
+    // significant byte first; BufFloat the 256 floats in host byte order.
+    std::array<float, FloatCount> BufFloat{};
+    std::array<uint8_t, BlockSize> BufIn{};
+    std::array<uint8_t, BlockSize> BufOut{};
+    std::array<uint8_t, BlockSize> BufReg{};
+    int32_t LenIn = 0;
+    int32_t LenOut = 0;
+
+    // Guards BufReg and BufFloat between the receive thread and the main
+    // thread: held while one request is handled and while one conversion
+    // runs, so a master never reads half-updated floats. Recursive so that a
+    // caller may hold it across several conversions and register writes.
+    std::recursive_mutex ImageMutex;
+
+    // Transfer state of the serial channel.
+    TArrayBuf ArrPriem; // bytes of the current receive step
+    TArrayBuf ArrPered; // unsent tail of the response, last byte first
+    bool PortOpen = false;
+    bool PeredPending = false;
+
+    // Averaging state.
+    std::array<float, AverageSlots> UsrednAcc{};
+    uint32_t UsrednCount = 0;
+
+    // Lines of the configuration file while it is read or written.
+    std::vector<std::string> CfgList;
+
+    // Flags 0-8 select the data kinds, flag 9 asks for the metering link.
+    std::array<bool, DataFlagCount> DataFlags{};
+
+    // Response delay in ms, also the pause after each received byte.
+    uint16_t ZaderOtveta = 0;
+
+    // Register and float images.
+    void FloatToReg(int32_t lastIndex);
+    void RegToFloat();
+
+    // Events, run with this component as sender when a handler is assigned.
+    virtual void DoPriemDataReady();
+    virtual void DoPeredDataReady();
+
+    // Modbus RTU request handling: BufIn/LenIn in, BufOut/LenOut out.
+    void ProcessRequest();
+    static uint16_t CalcCRC(const uint8_t* start, int32_t count);
+    static bool CheckCRC(const uint8_t* frame, int32_t length);
+    int32_t AppendCRC(int32_t length);
+
+    // Hands a finished response (CRC included) to the serial channel.
+    void SendFrame(const uint8_t* frame, int32_t length);
+
+private:
+    uint32_t FUstUsrednCl = 6;
+
+    // Unlocked conversions; callers hold ImageMutex.
+    void CopyFloatsToRegs(int32_t lastIndex);
+    void CopyRegsToFloats();
+    int32_t BuildException(uint8_t function, uint8_t code);
+};
+
+} // namespace pelmbus
