@@ -48,8 +48,7 @@ bool TInOutPort::CheckCRC(const uint8_t* frame, int32_t length) {
     if (length <= 2) {
         return false;
     }
-    const uint16_t received =
-        static_cast<uint16_t>(frame[length - 2] | (frame[length - 1] << 8));
+    const uint16_t received = static_cast<uint16_t>(frame[length - 2] | (frame[length - 1] << 8));
     return CalcCRC(frame, length - 2) == received;
 }
 
@@ -85,8 +84,8 @@ void TInOutPort::ProcessRequest() {
     const int32_t quantity = LoadBigEndian16(&BufIn[4]);
     const int32_t firstByte = 2 * start;
     const int32_t byteCount = 2 * quantity;
-    const bool outsideImage = quantity == 0 || byteCount > MaxRegisterBytes ||
-                              firstByte + byteCount > BlockSize;
+    const bool outsideImage =
+        quantity == 0 || byteCount > MaxRegisterBytes || firstByte + byteCount > BlockSize;
 
     int32_t length = 0;
     {

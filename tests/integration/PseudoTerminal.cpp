@@ -1,7 +1,7 @@
 #include "PseudoTerminal.h"
 
-#include <pty.h>
 #include <poll.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 

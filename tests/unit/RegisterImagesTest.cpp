@@ -1,5 +1,6 @@
 #include "ByteOrder.h"
 #include "InOutPort.h"
+#include "SystemServices.h"
 
 #include <gtest/gtest.h>
 
@@ -138,4 +139,11 @@ TEST(RegisterImages, EventsRunOnlyWhenAssigned) {
     port.DoPeredDataReady();
     EXPECT_EQ(received, 1);
     EXPECT_EQ(sent, 2);
+}
+
+TEST(SystemServices, ExecutableDirectoryEndsWithSeparator) {
+    const std::string directory = ExecutableDirectory();
+    ASSERT_FALSE(directory.empty());
+    EXPECT_EQ(directory.back(), '/');
+    EXPECT_EQ(directory.front(), '/');
 }
