@@ -95,6 +95,12 @@ public:
     static bool CheckCRC(const uint8_t* frame, int32_t length);
     int32_t AppendCRC(int32_t length);
 
+    // Averages of the current values (floats 0 to 10): the accumulated
+    // average publishes floats 11 to 21 once per period of UstUsredn steps and
+    // returns true then; the sliding average writes float 88 every step.
+    bool AccumAverage();
+    void SlidingAverage();
+
     // Hands a finished response (CRC included) to the serial channel.
     void SendFrame(const uint8_t* frame, int32_t length);
 
