@@ -3,10 +3,9 @@
 // is the volume of the report interval, float 10 its duration in seconds.
 // Intermediate results are double; every stored value is single precision.
 #include "InOutPort.h"
+#include "SinglePrecision.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 namespace pelmbus {
 namespace {
@@ -15,18 +14,6 @@ constexpr double SecondsPerHour = 3600.0;
 constexpr double MinimumWeight = 0.000001;
 constexpr double MinimumDuration = 0.1;
 constexpr float NoDurationFlow = 100000.0f;
-
-// Rounds to single precision as the hardware does, without the undefined
-// behaviour of a C++ conversion beyond the float range: such results become
-// infinities.
-float ToSingle(double value) {
-    constexpr double largestRounded = 3.4028235677973366e38; // FLT_MAX + half an ulp
-    if (std::isnan(value) || std::fabs(value) < largestRounded) {
-        return static_cast<float>(value);
-    }
-    return value > 0 ? std::numeric_limits<float>::infinity()
-                     : -std::numeric_limits<float>::infinity();
-}
 
 } // namespace
 
