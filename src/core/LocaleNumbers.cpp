@@ -3,6 +3,7 @@
 #include "Errors.h"
 
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <system_error>
 
@@ -102,10 +103,17 @@ bool TryStrToFloat(const std::string& text, double& value, const TFormatSettings
     if (SkipSpaces(text, pos) != text.size()) {
         return false;
     }
-    double result = 0.0;
+    // Read with extra range, so that a value written with 15 digits just
+    // above the largest double, or one below the smallest, still reads as
+    // the nearest double; only what rounds to infinity is refused.
+    long double wide = 0.0L;
     const char* end = plain.data() + plain.size();
-    const auto [ptr, ec] = std::from_chars(plain.data(), end, result);
+    const auto [ptr, ec] = std::from_chars(plain.data(), end, wide);
     if (ec != std::errc{} || ptr != end) {
+        return false;
+    }
+    const auto result = static_cast<double>(wide);
+    if (std::isinf(result)) {
         return false;
     }
     value = result;

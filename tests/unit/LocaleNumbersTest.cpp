@@ -57,6 +57,8 @@ TEST(LocaleNumbers, FloatsTakeOnlyTheLocaleSeparator) {
     EXPECT_DOUBLE_EQ(StrToFloat("1,5E+3", Comma), 1500.0);
     EXPECT_DOUBLE_EQ(StrToFloat("+2e-2", Comma), 0.02);
     EXPECT_DOUBLE_EQ(StrToFloat("12.5", Point), 12.5);
+    EXPECT_EQ(StrToFloat("1e-400", Comma), 0.0); // below the range: as good as zero
+    EXPECT_DOUBLE_EQ(StrToFloat("1,7976931348623e308", Comma), 1.7976931348623e308);
 
     double v = 3.0;
     for (const char* bad : {"12.5", "100,000,5", "1\u00A0000", "", ",", "e5", "1e", "1e+", "- 1",
