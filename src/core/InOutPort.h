@@ -3,6 +3,8 @@
 // receive thread, the averaging state and the configuration lines.
 #pragma once
 
+#include "SystemServices.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -74,6 +76,18 @@ public:
 
     // Lines of the configuration file while it is read or written.
     std::vector<std::string> CfgList;
+
+    // Directory of "CfgMBus.txt", with its trailing separator; the
+    // executable's own directory unless a caller points it elsewhere.
+    std::string ExeDir = ExecutableDirectory();
+
+    // The settings file (ConfigFile.cpp). LoadConfig keeps the current values
+    // when there is no readable file or it has no line; SaveConfig replaces
+    // the file whole and returns false, leaving it as it was, on failure.
+    void LoadConfig();
+    bool SaveConfig();
+    void ListToConfig();
+    void ConfigToList();
 
     // Flags 0-8 select the data kinds, flag 9 asks for the metering link.
     std::array<bool, DataFlagCount> DataFlags{};
