@@ -3,8 +3,12 @@
 // events, replies, error replies and time-outs as the window will meet them.
 #include "AutomationErrors.h"
 #include "CltPel_TLB.h"
+#include "InOutPort.h"
+#include "LocaleNumbers.h"
 #include "Pel_TLB.h"
+#include "ReportRefresh.h"
 #include "SimulatorProcess.h"
+#include "SystemServices.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <regex>
@@ -239,6 +244,64 @@ TEST_F(DBusLink, ShortRepliesHaveTheLinesAsked) {
     StartSimulator(simulator);
     TAutoPel link;
     EXPECT_EQ(SplitLines(link.DoCommand("GetRepData 0 0 0")).size(), 8u);
+}
+
+uint16_t Register(const TInOutPort& port, int index) {
+    return static_cast<uint16_t>(port.BufReg[2 * index] << 8 | port.BufReg[2 * index + 1]);
+}
+
+ReportSources LinkSources(MeteringLink& link, const std::vector<std::string>& entries) {
+    ReportSources sources;
+    sources.DoCommand = [&link](const std::string& command) { return link.DoCommand(command); };
+    sources.ManualEntries = &entries;
+    sources.Format = UserFormatSettings(); // pelsim writes with the same locale
+    sources.GetTickCount = [] { return 777u; };
+    return sources;
+}
+
+TEST_F(DBusLink, RefreshThroughTheLinkFillsFloatsRegistersAndDates) {
+    // Without events pelsim's data stand still, so a second ask sees what the
+    // refresh saw.
+    pelsim::SimulatorProcess simulator({"--program", "server", "--no-events"}, ServerName);
+    StartSimulator(simulator);
+    TAutoPel link;
+    TInOutPort port;
+    const std::vector<std::string> entries;
+    uint32_t lastReportTick = 0;
+    ReportRefresh(port, LinkSources(link, entries), lastReportTick);
+    EXPECT_EQ(lastReportTick, 777u);
+
+    const auto lines = SplitLines(link.DoCommand("GetRepData 0 0 0"));
+    ASSERT_EQ(lines.size(), 14u);
+    for (int i = 0; i < 11; ++i) {
+        const float served = static_cast<float>(StrToFloat(lines[3 + i], UserFormatSettings()));
+        EXPECT_EQ(port.BufFloat[i], served) << "float " << i;
+        const uint32_t bits = std::bit_cast<uint32_t>(served);
+        EXPECT_EQ(Register(port, 2 * i), bits >> 16) << "register " << 2 * i;
+        EXPECT_EQ(Register(port, 2 * i + 1), bits & 0xFFFF) << "register " << 2 * i + 1;
+    }
+    const std::string& date = lines[1];
+    const std::string& time = lines[2];
+    EXPECT_EQ(Register(port, 250), std::stoi(date.substr(6, 4)));
+    EXPECT_EQ(Register(port, 251), std::stoi(date.substr(3, 2)));
+    EXPECT_EQ(Register(port, 252), std::stoi(date.substr(0, 2)));
+    EXPECT_EQ(Register(port, 253), std::stoi(time.substr(0, 2)));
+    EXPECT_EQ(Register(port, 254), std::stoi(time.substr(3, 2)));
+    EXPECT_EQ(Register(port, 255), std::stoi(time.substr(6, 2)));
+    // The finished day: 86400 s in float 87, the last of kind 7.
+    EXPECT_EQ(port.BufFloat[87], 86400.0f);
+}
+
+TEST_F(DBusLink, ErrorReplyStopsTheRefreshAndKeepsTheLastReportTick) {
+    pelsim::SimulatorProcess simulator({"--program", "server", "--error-replies"}, ServerName);
+    StartSimulator(simulator);
+    TAutoPel link;
+    TInOutPort port;
+    const std::vector<std::string> entries;
+    uint32_t lastReportTick = 1234;
+    EXPECT_THROW(ReportRefresh(port, LinkSources(link, entries), lastReportTick), EAutomationError);
+    EXPECT_EQ(lastReportTick, 1234u);
+    EXPECT_EQ(Register(port, 250), 0) << "no date written";
 }
 
 // Run with DBUS_SESSION_BUS_ADDRESS pointing nowhere.
