@@ -3,6 +3,8 @@
 // receive thread, the averaging state and the configuration lines.
 #pragma once
 
+#include "SystemServices.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -75,6 +77,18 @@ public:
     // Lines of the configuration file while it is read or written.
     std::vector<std::string> CfgList;
 
+    // Directory of "CfgMBus.txt", with its trailing separator; the
+    // executable's own directory unless a caller points it elsewhere.
+    std::string ExeDir = ExecutableDirectory();
+
+    // The settings file (ConfigFile.cpp). LoadConfig keeps the current values
+    // when there is no readable file or it has no line; SaveConfig replaces
+    // the file whole and returns false, leaving it as it was, on failure.
+    void LoadConfig();
+    bool SaveConfig();
+    void ListToConfig();
+    void ConfigToList();
+
     // Flags 0-8 select the data kinds, flag 9 asks for the metering link.
     std::array<bool, DataFlagCount> DataFlags{};
 
@@ -94,6 +108,12 @@ public:
     static uint16_t CalcCRC(const uint8_t* start, int32_t count);
     static bool CheckCRC(const uint8_t* frame, int32_t length);
     int32_t AppendCRC(int32_t length);
+
+    // Averages of the current values (floats 0 to 10): the accumulated
+    // average publishes floats 11 to 21 once per period of UstUsredn steps and
+    // returns true then; the sliding average writes float 88 every step.
+    bool AccumAverage();
+    void SlidingAverage();
 
     // Hands a finished response (CRC included) to the serial channel.
     void SendFrame(const uint8_t* frame, int32_t length);

@@ -1,0 +1,160 @@
+#include "LocaleNumbers.h"
+
+#include "Errors.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace pelmbus {
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+std::size_t SkipSpaces(const std::string& text, std::size_t pos) {
+    while (pos < text.size() && text[pos] == ' ') {
+        ++pos;
+    }
+    return pos;
+}
+
+// Appends the run of digits at pos to out; returns how many there were.
+std::size_t TakeDigits(const std::string& text, std::size_t& pos, std::string& out) {
+    const std::size_t start = pos;
+    while (pos < text.size() && IsDigit(text[pos])) {
+        out += text[pos++];
+    }
+    return pos - start;
+}
+
+} // namespace
+
+bool TryStrToInt(const std::string& text, int32_t& value) {
+    std::size_t pos = SkipSpaces(text, 0);
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    if (pos == text.size()) {
+        return false;
+    }
+    int64_t magnitude = 0;
+    for (; pos < text.size(); ++pos) {
+        if (!IsDigit(text[pos])) {
+            return false;
+        }
+        magnitude = magnitude * 10 + (text[pos] - '0');
+        if (magnitude > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+            return false;
+        }
+    }
+    const int64_t result = negative ? -magnitude : magnitude;
+    if (result > std::numeric_limits<int32_t>::max()) {
+        return false;
+    }
+    value = static_cast<int32_t>(result);
+    return true;
+}
+
+int32_t StrToInt(const std::string& text) {
+    int32_t value = 0;
+    if (!TryStrToInt(text, value)) {
+        throw EConvertError("\"" + text + "\" — недопустимое целое число");
+    }
+    return value;
+}
+
+bool TryStrToFloat(const std::string& text, double& value, const TFormatSettings& format) {
+    // Rewritten with "." so that the conversion does not depend on the C
+    // library's current locale.
+    std::string plain;
+    std::size_t pos = SkipSpaces(text, 0);
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        if (text[pos] == '-') {
+            plain += '-';
+        }
+        ++pos;
+    }
+    std::size_t digits = TakeDigits(text, pos, plain);
+    const std::string& separator = format.DecimalSeparator;
+    if (!separator.empty() && text.compare(pos, separator.size(), separator) == 0) {
+        pos += separator.size();
+        plain += '.';
+        digits += TakeDigits(text, pos, plain);
+    }
+    if (digits == 0) {
+        return false;
+    }
+    if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+        ++pos;
+        plain += 'e';
+        if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+            plain += text[pos++];
+        }
+        if (TakeDigits(text, pos, plain) == 0) {
+            return false;
+        }
+    }
+    if (SkipSpaces(text, pos) != text.size()) {
+        return false;
+    }
+    // Read with extra range, so that a value written with 15 digits just
+    // above the largest double, or one below the smallest, still reads as
+    // the nearest double; only what rounds to infinity is refused.
+    long double wide = 0.0L;
+    const char* end = plain.data() + plain.size();
+    const auto [ptr, ec] = std::from_chars(plain.data(), end, wide);
+    if (ec != std::errc{} || ptr != end) {
+        return false;
+    }
+    const auto result = static_cast<double>(wide);
+    if (std::isinf(result)) {
+        return false;
+    }
+    value = result;
+    return true;
+}
+
+double StrToFloat(const std::string& text, const TFormatSettings& format) {
+    double value = 0.0;
+    if (!TryStrToFloat(text, value, format)) {
+        throw EConvertError("\"" + text + "\" — недопустимое число");
+    }
+    return value;
+}
+
+std::string FormatGeneral(double value, const TFormatSettings& format) {
+    char buffer[64];
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string out;
+    for (const char* p = buffer; ec == std::errc{} && p != end; ++p) {
+        if (*p == '.') {
+            out += format.DecimalSeparator;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+std::string FormatThousands(int64_t value, const TFormatSettings& format) {
+    // Through the unsigned magnitude, so the most negative value works too.
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : uint64_t(value);
+    const std::string digits = std::to_string(magnitude);
+    std::string out = value < 0 ? "-" : "";
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += format.ThousandSeparator;
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
+} // namespace pelmbus

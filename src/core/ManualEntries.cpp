@@ -1,0 +1,81 @@
+#include "ManualEntries.h"
+
+#include "DvUtils.h"
+#include "LocaleNumbers.h"
+#include "SameText.h"
+#include "TextFile.h"
+
+#include <cmath>
+#include <limits>
+
+namespace pelmbus {
+
+namespace {
+
+constexpr char Delimiter = '=';
+constexpr int32_t RegisterCount = 512;
+
+// IEEE rounding to single precision, also beyond the float range, where a
+// plain conversion is undefined: the result is then the largest float or an
+// infinity.
+float RoundToSingle(double value) {
+    constexpr double largest = std::numeric_limits<float>::max();
+    // Halfway between the largest float and 2^128; from there on the
+    // rounding goes to infinity.
+    const double halfway = std::ldexp(2.0 - std::ldexp(1.0, -24), 127);
+    if (std::isnan(value) || std::abs(value) <= largest) {
+        return static_cast<float>(value);
+    }
+    const float magnitude =
+        std::abs(value) < halfway ? std::numeric_limits<float>::max() : HUGE_VALF;
+    return value < 0 ? -magnitude : magnitude;
+}
+
+} // namespace
+
+std::string MakeEntryLine(int32_t regNum, double value, const std::string& comment,
+                          const TFormatSettings& format) {
+    return std::to_string(regNum) + "=" + FormatGeneral(value, format) + " = " + comment;
+}
+
+int FindEntry(const std::vector<std::string>& lines, const std::string& name) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::size_t equals = lines[i].find(Delimiter);
+        if (equals != std::string::npos && SameText(lines[i].substr(0, equals), name)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+TEntryFields ReadEntryFields(const std::string& line) {
+    TEntryFields fields;
+    fields.RegNum = StrToInt(ExtractField(line, 1, 1, Delimiter));
+    fields.ValueText = TrimBlanks(ExtractField(line, 2, 1, Delimiter));
+    fields.Comment = TrimBlanks(ExtractField(line, 3, 1, Delimiter));
+    return fields;
+}
+
+TEntryValue ReadEntryValue(const std::string& line, const TFormatSettings& format) {
+    TEntryValue entry;
+    entry.RegNum = StrToInt(ExtractField(line, 1, 1, Delimiter));
+    entry.Value = RoundToSingle(StrToFloat(ExtractField(line, 2, 1, Delimiter), format));
+    return entry;
+}
+
+std::optional<int> EntryFloatIndex(int32_t regNum) {
+    if (regNum < 0 || regNum >= RegisterCount) {
+        return std::nullopt;
+    }
+    return regNum / 2;
+}
+
+bool LoadManualEntryFile(const std::string& path, std::vector<std::string>& lines) {
+    return ReadTextLines(path, lines);
+}
+
+bool SaveManualEntryFile(const std::string& path, const std::vector<std::string>& lines) {
+    return WriteTextLines(path, lines);
+}
+
+} // namespace pelmbus
