@@ -57,9 +57,9 @@ void TFPelMBus::SetSelectionMode(bool on) {
     CheckListBox1.SetVisible(on);
     Button1.SetEnabled(!on);
     Button7.SetEnabled(on);
-    for (TControl* control : std::initializer_list<TControl*>{
-             &TabSheet2, &TabSheet3, &GroupBox5, &GroupBox1, &GroupBox2, &CheckBox1, &UpDown3,
-             &UpDown4}) {
+    for (TControl* control :
+         std::initializer_list<TControl*>{&TabSheet2, &TabSheet3, &GroupBox5, &GroupBox1,
+                                          &GroupBox2, &CheckBox1, &UpDown3, &UpDown4}) {
         control->SetEnabled(!on);
     }
 }
@@ -83,7 +83,8 @@ void TFPelMBus::Button7Click() {
         return;
     }
     if (CheckListBox1.Checked(SlidingAverageKind) && !current) {
-        FHost.ShowMessage("Расчет скользящего среднего не может производиться без текущих значений");
+        FHost.ShowMessage(
+            "Расчет скользящего среднего не может производиться без текущих значений");
         return;
     }
     for (int i = 0; i < DataKindCount; ++i) {

@@ -31,8 +31,7 @@ bool RunCloseStep(const std::function<bool()>& step, std::string& failure) {
 } // namespace
 
 TFPelMBus::TFPelMBus(TFormHost& host)
-    : TForm("FPelMBus", "Модуль ModBus v2.20", {302, 141, 250, 211}), FHost(host),
-      FFormat(host.FormatSettings()) {
+    : TForm("FPelMBus", "Модуль ModBus v2.20", {302, 141, 250, 211}), FHost(host) {
     OnErrorReport = [this](const std::string& text) { FHost.ShowError(text); };
 
     PageControl1.HotTrack = true;
@@ -73,7 +72,9 @@ TFPelMBus::TFPelMBus(TFormHost& host)
     lbParams.Bold = true;
     lbParams.Color = EntryListColor;
 
+    // Hidden until the rest of the register inspector joins it on its tab.
     Button3.SetEnabled(false);
+    Button3.SetVisible(false);
 
     Timer1.OnTimer = [this] { Timer1Timer(); };
 }
@@ -96,6 +97,7 @@ std::vector<std::string> TFPelMBus::DataKindTexts() {
 }
 
 void TFPelMBus::FormCreate() {
+    FFormat = FHost.FormatSettings();
     ExeDir = FHost.ExecutableDirectory();
     LoadManualEntries();
 
@@ -176,8 +178,8 @@ void TFPelMBus::FormClose() {
     // Told before the program ends: otherwise the change would be lost
     // without a word.
     if (!entriesSaved) {
-        FHost.ShowMessage("Не удалось сохранить ручные значения в файл \"" +
-                          ManualEntriesPath() + "\"");
+        FHost.ShowMessage("Не удалось сохранить ручные значения в файл \"" + ManualEntriesPath() +
+                          "\"");
     }
     if (!settingsSaved) {
         FHost.ShowMessage("Не удалось сохранить настройки в файл \"" + configPath + "\"");
@@ -192,8 +194,8 @@ void TFPelMBus::WMMBusData(uintptr_t wParam, intptr_t /*lParam*/) {
         return; // a message still queued after the close
     }
     switch (wParam) {
-    case MBusDataPriem: // the receive monitor, added with the exchange tab
-    case MBusDataPered: // the send monitor, added with the exchange tab
+    case MBusDataPriem:   // the receive monitor, added with the exchange tab
+    case MBusDataPered:   // the send monitor, added with the exchange tab
     case MBusDataRefresh: // the report refresh, added with the metering link
     default:
         break;

@@ -89,19 +89,18 @@ public:
 
     TGroupBox GroupBox6{&TabSheet1, "GroupBox6", {122, 46, 116, 134}, "Другие"};
     TCheckBox CheckBox1{&GroupBox6, "CheckBox1", {8, 15, 104, 18}, "Сервер ПЕЛ"};
-    TLabel Label6{&GroupBox6, "Label6", {8, 40, 64, 14}, "Усреднение  "};
-    TEdit Edit3{&GroupBox6, "Edit3", {70, 36, 28, 20}, "6"};
-    TUpDown UpDown3{&GroupBox6, "UpDown3", {98, 36, 14, 20}, Edit3, 1, 300, 1, 6};
-    TLabel Label4{&GroupBox6, "Label4", {8, 60, 64, 14}, "Скользящее"};
-    TLabel Label2{&GroupBox6, "Label2", {8, 72, 64, 14}, "Усреднение  "};
-    TEdit Edit7{&GroupBox6, "Edit7", {70, 63, 28, 20}, "6"};
-    TUpDown UpDown4{&GroupBox6, "UpDown4", {98, 63, 14, 20}, Edit7, 1, 300, 1, 6};
+    TLabel Label6{&GroupBox6, "Label6", {6, 40, 64, 14}, "Усреднение  "};
+    TEdit Edit3{&GroupBox6, "Edit3", {72, 36, 28, 20}, "6"};
+    TUpDown UpDown3{&GroupBox6, "UpDown3", {100, 36, 14, 20}, Edit3, 1, 300, 1, 6};
+    TLabel Label4{&GroupBox6, "Label4", {6, 60, 64, 14}, "Скользящее"};
+    TLabel Label2{&GroupBox6, "Label2", {6, 72, 64, 14}, "Усреднение  "};
+    TEdit Edit7{&GroupBox6, "Edit7", {72, 63, 28, 20}, "6"};
+    TUpDown UpDown4{&GroupBox6, "UpDown4", {100, 63, 14, 20}, Edit7, 1, 300, 1, 6};
     TButton Button1{&GroupBox6, "Button1", {8, 88, 100, 20}, "Выбор данных"};
     TButton Button7{&GroupBox6, "Button7", {8, 110, 100, 20}, "Принять"};
 
     // Shown over the middle of the tab while the data kinds are chosen.
-    TCheckListBox CheckListBox1{&TabSheet1, "CheckListBox1", {8, 30, 224, 124},
-                                DataKindTexts()};
+    TCheckListBox CheckListBox1{&TabSheet1, "CheckListBox1", {8, 30, 224, 124}, DataKindTexts()};
 
     // Manual input tab: the entry being edited and the list of entries.
     TLabel Label11{&TabSheet3, "Label11", {6, 4, 60, 14}, "Регистр:"};

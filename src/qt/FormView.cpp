@@ -65,8 +65,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (Buddy != nullptr && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)) {
-            Buddy->UserClick(event->key() == Qt::Key_Up ? TUDBtnType::btNext
-                                                        : TUDBtnType::btPrev);
+            Buddy->UserClick(event->key() == Qt::Key_Up ? TUDBtnType::btNext : TUDBtnType::btPrev);
             return;
         }
         const QByteArray typed = event->text().toUtf8();
@@ -142,8 +141,7 @@ protected:
         }
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const int index = FBar->tabAt(mouse->position().toPoint());
-        if (mouse->button() != Qt::LeftButton || index < 0 ||
-            index == FModel.ActivePageIndex()) {
+        if (mouse->button() != Qt::LeftButton || index < 0 || index == FModel.ActivePageIndex()) {
             return false;
         }
         FModel.UserSelectPage(index);
@@ -314,10 +312,19 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
         widget = box;
     } else if (auto* checkList = dynamic_cast<TCheckListBox*>(&control)) {
         auto* list = new QListWidget(parent);
+        // Rows as high as a line of text, so that all items show at once.
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list->setUniformItemSizes(true);
+        // Slightly tighter letters: the longest kind then fits its row whole.
+        QFont font = list->font();
+        font.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
+        list->setFont(font);
+        const int rowHeight = list->fontMetrics().height();
         for (const std::string& text : checkList->Items()) {
             auto* item = new QListWidgetItem(ToQString(text), list);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             item->setCheckState(Qt::Unchecked);
+            item->setSizeHint(QSize(0, rowHeight));
         }
         connect(list, &QListWidget::itemChanged, list, [checkList, list](QListWidgetItem* item) {
             const int index = list->row(item);

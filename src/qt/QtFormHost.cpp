@@ -26,8 +26,8 @@ void TQtFormHost::ShowMessage(const std::string& text) {
 }
 
 void TQtFormHost::ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, "ModBus", QString::fromStdString(text),
-                    QMessageBox::Ok, FWindow);
+    QMessageBox box(QMessageBox::Critical, "ModBus", QString::fromStdString(text), QMessageBox::Ok,
+                    FWindow);
     box.exec();
 }
 
@@ -47,8 +47,7 @@ TFormatSettings TQtFormHost::FormatSettings() {
 
 // Queued onto the main thread's loop; safe to call from any thread.
 void TQtFormHost::PostToMainThread(std::function<void()> work) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work),
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
 }
 
 } // namespace pelmbus

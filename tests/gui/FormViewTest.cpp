@@ -1,8 +1,8 @@
 // The Qt view on the offscreen platform: widgets show what the models hold,
 // the operator's input reaches the handlers, every text fits the window, and
 // WM_MBUSDATA travels through the Qt loop.
-#include "AppStyle.h"
 #include "FormView.h"
+#include "AppStyle.h"
 #include "QtFormHost.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
@@ -86,7 +86,7 @@ TEST_F(FormView, WidgetsShowWhatTheModelsHold) {
     EXPECT_EQ(tabs->tabText(2), "Ручн. ввод");
     EXPECT_EQ(Widget<QLineEdit>(Form->Edit10)->text(), "/nonexistent/tty:9600,N,8,2");
     EXPECT_TRUE(Widget<QLineEdit>(Form->Edit10)->font().bold());
-    EXPECT_EQ(Widget<QLineEdit>(Form->Edit2)->text(), "250");
+    EXPECT_EQ(Widget<QLineEdit>(Form->Edit2)->text(), "10"); // missing from the file
     EXPECT_TRUE(Widget<QLineEdit>(Form->Edit2)->isReadOnly());
     EXPECT_FALSE(Widget<QPushButton>(Form->Button6)->isEnabled());
 
@@ -133,8 +133,7 @@ TEST_F(FormView, OperatorInputReachesTheHandlers) {
     QTabBar* bar = tabs->tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
     EXPECT_EQ(tabs->currentIndex(), 0);
-    EXPECT_EQ(Host.Messages,
-              std::vector<std::string>{"Вы не зафиксировали выбранные параметры"});
+    EXPECT_EQ(Host.Messages, std::vector<std::string>{"Вы не зафиксировали выбранные параметры"});
 
     QTest::mouseClick(Widget<QPushButton>(Form->Button7), Qt::LeftButton);
     EXPECT_FALSE(Form->InOutPort1->DataFlags[2]);
@@ -167,6 +166,21 @@ TEST_F(FormView, EveryTextFitsItsControlAndTheTabsFitTheWindow) {
                 << child->objectName().toStdString();
         }
     }
+    // The nine data kinds show whole, without scrolling.
+    auto* list = Widget<QListWidget>(Form->CheckListBox1);
+    Form->Button1.UserClick();
+    const QRect last = list->visualItemRect(list->item(list->count() - 1));
+    EXPECT_LE(last.bottom(), list->viewport()->height());
+    for (int i = 0; i < list->count(); ++i) {
+        EXPECT_LE(list->fontMetrics().horizontalAdvance(list->item(i)->text()) + 24,
+                  list->viewport()->width())
+            << list->item(i)->text().toStdString();
+    }
+    // The widest values the up-down edits can hold.
+    Form->UpDown2.SetPosition(1000);
+    Form->UpDown3.SetPosition(300);
+    Form->UpDown4.SetPosition(300);
+    Form->UpDown1.SetPosition(247);
     for (const QLineEdit* edit : View->findChildren<QLineEdit*>()) {
         EXPECT_LE(edit->fontMetrics().horizontalAdvance(edit->text()) + 6, edit->width())
             << edit->objectName().toStdString();

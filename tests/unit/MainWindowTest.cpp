@@ -107,8 +107,9 @@ TEST_F(MainWindow, StartWithoutFilesShowsThePortsDefaultsNotTheDesignValues) {
     EXPECT_FALSE(Form.CheckBox1.Checked());
     EXPECT_FALSE(Form.InOutPort1->DataFlags[9]);
 
-    // No such device here: green, "Ввод" waits for a key, the thread runs.
-    EXPECT_EQ(Form.shStatus.BrushColor(), clGreen);
+    // Whether or not COM1 opens here: the status shows it, "Ввод" waits
+    // for a key, and the thread runs.
+    EXPECT_EQ(Form.shStatus.BrushColor(), Form.InOutPort1->PortOpen ? clLime : clGreen);
     EXPECT_FALSE(Form.Button6.Enabled());
     ASSERT_TRUE(Form.InOutPort1->Looker);
     EXPECT_FALSE(Form.InOutPort1->Looker->Stopped());
@@ -161,8 +162,8 @@ TEST_F(MainWindow, CycleFrom1000OnIsGroupedWithTheLocalesSeparator) {
 }
 
 TEST_F(MainWindow, SettingsChangedOnTheTabReachThePortAtOnceAndTheFileAtClose) {
-    WriteConfig({"Настройка_COM_порта=" + NotAPort, "Номер_slave_устройства=1",
-                 "Уставка_усреднения=6"});
+    WriteConfig(
+        {"Настройка_COM_порта=" + NotAPort, "Номер_slave_устройства=1", "Уставка_усреднения=6"});
     Create();
     Form.UpDown1.UserClick(TUDBtnType::btNext);
     EXPECT_EQ(Form.InOutPort1->SlaveNomer, 2);
@@ -220,7 +221,7 @@ TEST_F(MainWindow, DataKindSelectionTestsTheTicksInOrderAndKeepsTheModeUntilAcce
     SetTicks({0, 1, 3, 8});
     Form.Button7.UserClick();
     EXPECT_EQ(Host.Messages.size(), 3u);
-    const std::array<bool, 10> expected{true, true, false, true, false,
+    const std::array<bool, 10> expected{true,  true,  false, true, false,
                                         false, false, false, true, false};
     EXPECT_EQ(Form.InOutPort1->DataFlags, expected);
     EXPECT_FALSE(Form.CheckListBox1.Visible());
@@ -242,14 +243,15 @@ TEST_F(MainWindow, TabGuardRefusesWhileAChoiceOrAnInspectorEditIsOpen) {
     EXPECT_FALSE(Form.PageControl1.UserSelectPage(1));
     EXPECT_FALSE(Form.PageControl1.UserSelectPage(3));
     EXPECT_EQ(Form.PageControl1.ActivePageIndex(), 0);
-    EXPECT_EQ(Host.Messages, std::vector<std::string>(2, "Вы не зафиксировали выбранные параметры"));
+    EXPECT_EQ(Host.Messages,
+              std::vector<std::string>(2, "Вы не зафиксировали выбранные параметры"));
 
     Host.Messages.clear();
     Form.Button3.SetEnabled(true); // an inspector edit pending as well
     EXPECT_FALSE(Form.PageControl1.UserSelectPage(2));
-    EXPECT_EQ(Host.Messages, (std::vector<std::string>{
-                                 "Вы не зафиксировали выбранные параметры",
-                                 "Вы не закончили изменение содержимого регистров"}));
+    EXPECT_EQ(Host.Messages,
+              (std::vector<std::string>{"Вы не зафиксировали выбранные параметры",
+                                        "Вы не закончили изменение содержимого регистров"}));
 
     Host.Messages.clear();
     Form.Button3.SetEnabled(false);
@@ -279,8 +281,8 @@ TEST_F(MainWindow, PortStringThatDoesNotOpenLeavesGreenNoThreadAndInputOpen) {
 
 TEST_F(MainWindow, PortStringThatOpensGoesLimeAndTheNewThreadAnswers) {
     PseudoTerminal pty;
-    WriteConfig({"Настройка_COM_порта=" + NotAPort, "Номер_slave_устройства=9",
-                 "Задержка_ответа=0"});
+    WriteConfig(
+        {"Настройка_COM_порта=" + NotAPort, "Номер_slave_устройства=9", "Задержка_ответа=0"});
     Create();
     TypeIntoEdit10(pty.SlavePath() + ":9600,N,8,2");
     Form.Button6.UserClick();
@@ -321,8 +323,7 @@ TEST_F(MainWindow, OnlyTheThreeKnownCodesAreWorkAndLateMessagesAreHarmless) {
 }
 
 TEST_F(MainWindow, ManualEntriesComeBackFromTheFileAndAreWrittenAtClose) {
-    const std::vector<std::string> entries{"180=12,5 =  Давление ", "178=1 = ",
-                                           ";комментарий"};
+    const std::vector<std::string> entries{"180=12,5 =  Давление ", "178=1 = ", ";комментарий"};
     ASSERT_TRUE(WriteTextLines(Dir.Path + "RegData.mrd", entries));
     std::ifstream in(Dir.Path + "RegData.mrd", std::ios::binary);
     const std::string bytesBefore{std::istreambuf_iterator<char>(in), {}};
