@@ -149,7 +149,8 @@ void TFPelMBus::SettingsToControls() {
     port.SetPortActive(true);
     ShowPortStatus();
 
-    // The register inspector starts at register 0 in integer form.
+    // The register inspector starts at register 0 in integer form; its
+    // representation box and its refresh join with the rest of its tab.
     RegNomerMax = 512;
     RegNomerMin = 1;
     RegNomer = 1;

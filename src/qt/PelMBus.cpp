@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
 
-    form.RunGuarded([&] { form.FormCreate(); });
     CloseOnTerminationSignals(view);
+    form.RunGuarded([&] { form.FormCreate(); });
     view.show();
     return QApplication::exec();
 }
