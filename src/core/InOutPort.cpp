@@ -14,7 +14,9 @@ TInOutPort::TInOutPort() : UsrednClA(6, 0.0f), UsrednClB(6, 0.0f) {
 
 // The owner stops the receive thread and closes the port first; when it did
 // not, both happen here so that no thread is left on a freed port.
-TInOutPort::~TInOutPort() { CloseChannel(); }
+TInOutPort::~TInOutPort() {
+    CloseChannel();
+}
 
 void TInOutPort::SetUstUsrednCl(uint32_t value) {
     if (value < 1) {
