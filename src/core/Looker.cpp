@@ -3,6 +3,7 @@
 #include "InOutPort.h"
 #include "ThreadPriority.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace pelmbus {
@@ -16,6 +17,9 @@ constexpr std::chrono::milliseconds QueueFullPause{1};
 // A write that fails outright is retried this often, for this long.
 constexpr std::chrono::milliseconds FailedWritePause{10};
 constexpr std::chrono::milliseconds FailedWriteLimit{1000};
+// A pause that starts this soon after the previous one was due counts from
+// that moment, so the wake-up latency of a run of byte pauses does not add up.
+constexpr std::chrono::milliseconds PauseChainSlack{2};
 
 } // namespace
 
@@ -52,8 +56,15 @@ bool TLooker::WaitUntilFinished(std::chrono::milliseconds timeout) {
 }
 
 bool TLooker::Pause(std::chrono::milliseconds duration) {
+    const auto now = std::chrono::steady_clock::now();
+    auto start = now;
+    if (now - PauseDue <= PauseChainSlack) {
+        // Never shorter than half the pause, whatever the last one overran.
+        start = std::max(PauseDue, now - duration / 2);
+    }
+    PauseDue = start + duration;
     std::unique_lock lock(StateMutex);
-    return !Wakeup.wait_for(lock, duration, [this] { return FStopped.load(); });
+    return !Wakeup.wait_until(lock, PauseDue, [this] { return FStopped.load(); });
 }
 
 bool TLooker::PauseUnlocked(std::unique_lock<std::mutex>& channel,

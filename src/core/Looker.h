@@ -50,6 +50,7 @@ public:
     bool WaitUntilFinished(std::chrono::milliseconds timeout);
 
     // Pauses the receive thread; returns false at once when it is stopped.
+    // Called on the receive thread only.
     bool Pause(std::chrono::milliseconds duration);
 
     // The looker whose thread is running the caller, or null.
@@ -69,6 +70,8 @@ private:
 
     std::shared_ptr<TChannelSync> Sync;
     std::atomic<bool> FStopped{false};
+    // When the last pause was due to end; used by the receive thread only.
+    std::chrono::steady_clock::time_point PauseDue{};
     // Guards the fields below; Wakeup signals stop, hand-over and end.
     std::mutex StateMutex;
     std::condition_variable Wakeup;

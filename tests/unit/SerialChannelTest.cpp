@@ -210,7 +210,7 @@ TEST_F(Channel, WaitingRequestIsReadBytewiseAndAnsweredAfterTheDelay) {
     // The cycle pause, then a pause after each of 8 bytes and one before
     // the handling.
     EXPECT_GE(line_->FirstReadAt - started, 495ms);
-    EXPECT_GE(line_->LastWriteAt - line_->FirstReadAt, 89ms);
+    EXPECT_GE(line_->LastWriteAt - line_->FirstReadAt, 87ms);
     EXPECT_LT(line_->LastWriteAt - line_->FirstReadAt, 600ms);
 }
 
