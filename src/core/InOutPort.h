@@ -4,10 +4,13 @@
 #pragma once
 
 #include "SystemServices.h"
+#include "CommDevice.h"
+#include "Looker.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -118,7 +121,42 @@ public:
     // Hands a finished response (CRC included) to the serial channel.
     void SendFrame(const uint8_t* frame, int32_t length);
 
+    // Serial channel and receive thread. StrPort names the device before
+    // its first colon and gives the mode after it.
+    std::function<std::unique_ptr<CommDevice>()> DeviceFactory = MakeCommDevice;
+    // Asynchronous post onto the owner's message loop. The receive thread
+    // hands its two events over through it and waits until they have run;
+    // when it is empty the events run on the receive thread.
+    std::function<void(std::function<void()>)> PostToMainThread;
+    std::shared_ptr<TLooker> Looker; // the latest receive thread
+    CommMode Dcb;                    // line settings of the last open
+    CommTimeouts Timeouts;
+    void SetPortActive(bool active);
+    bool OpenPort();
+    bool SetTimeouts();
+    void StartLooker();
+    void StopLooker();
+    bool ReceiveFrame();
+    int32_t ReadPortBytes();
+    void WritePort();
+    void ResendTail();
+
 private:
+    friend class TLooker;
+    enum class TWriteOutcome { Written, QueueFull, Failed };
+
+    std::unique_ptr<CommDevice> Device;
+    std::shared_ptr<TChannelSync> ChannelSync = std::make_shared<TChannelSync>();
+    CommStatus ComStat;
+    TWriteOutcome LastWrite = TWriteOutcome::Written;
+
+    std::unique_lock<std::mutex> LockChannel();
+    bool OpenPortLocked();
+    bool SetTimeoutsLocked();
+    void ClearCommErrors();
+    bool ChannelPause(uint32_t milliseconds);
+    void CloseChannel();
+
     uint32_t FUstUsrednCl = 6;
 
     // Unlocked conversions; callers hold ImageMutex.
