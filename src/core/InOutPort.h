@@ -8,6 +8,7 @@
 #include "Looker.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,7 +40,9 @@ public:
     bool ServerPel = false; // true: the client program is the data source
     std::string StrPort = "COM1:9600,N,8,2";
     uint32_t CiclOprosa = 250;
-    uint8_t SlaveNomer = 1;
+    // Read by the receive thread for every request while the window may change
+    // it, so it is atomic; it reads and writes like a plain field.
+    std::atomic<uint8_t> SlaveNomer{1};
     uint32_t UstUsredn = 6;
     uint32_t UstUsrednCl() const { return FUstUsrednCl; }
     void SetUstUsrednCl(uint32_t value);
@@ -96,7 +99,7 @@ public:
     std::array<bool, DataFlagCount> DataFlags{};
 
     // Response delay in ms, also the pause after each received byte.
-    uint16_t ZaderOtveta = 0;
+    std::atomic<uint16_t> ZaderOtveta{0}; // atomic for the same reason
 
     // Register and float images.
     void FloatToReg(int32_t lastIndex);
