@@ -1,6 +1,7 @@
 #include "LocaleNumbers.h"
 
 #include "Errors.h"
+#include "SinglePrecision.h"
 
 #include <charconv>
 #include <cmath>
@@ -126,6 +127,14 @@ double StrToFloat(const std::string& text, const TFormatSettings& format) {
         throw EConvertError("\"" + text + "\" — недопустимое число");
     }
     return value;
+}
+
+float StrToSingle(const std::string& text, const TFormatSettings& format) {
+    const double value = StrToFloat(text, format);
+    if (!FitsSingle(value)) {
+        throw EConvertError("\"" + text + "\" — число вне диапазона вещественных значений");
+    }
+    return static_cast<float>(value);
 }
 
 std::string FormatGeneral(double value, const TFormatSettings& format) {

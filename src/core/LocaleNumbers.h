@@ -21,6 +21,10 @@ int32_t StrToInt(const std::string& text);
 bool TryStrToFloat(const std::string& text, double& value, const TFormatSettings& format);
 double StrToFloat(const std::string& text, const TFormatSettings& format);
 
+// StrToFloat for a value stored in the float image: a number beyond the
+// single-precision range is refused like text that is not a number.
+float StrToSingle(const std::string& text, const TFormatSettings& format);
+
 // "%g" with at most 15 significant digits and the locale's decimal separator,
 // e.g. 12,5 or 1e+20.
 std::string FormatGeneral(double value, const TFormatSettings& format);

@@ -15,22 +15,6 @@ namespace {
 constexpr char Delimiter = '=';
 constexpr int32_t RegisterCount = 512;
 
-// IEEE rounding to single precision, also beyond the float range, where a
-// plain conversion is undefined: the result is then the largest float or an
-// infinity.
-float RoundToSingle(double value) {
-    constexpr double largest = std::numeric_limits<float>::max();
-    // Halfway between the largest float and 2^128; from there on the
-    // rounding goes to infinity.
-    const double halfway = std::ldexp(2.0 - std::ldexp(1.0, -24), 127);
-    if (std::isnan(value) || std::abs(value) <= largest) {
-        return static_cast<float>(value);
-    }
-    const float magnitude =
-        std::abs(value) < halfway ? std::numeric_limits<float>::max() : HUGE_VALF;
-    return value < 0 ? -magnitude : magnitude;
-}
-
 } // namespace
 
 std::string MakeEntryLine(int32_t regNum, double value, const std::string& comment,
@@ -59,7 +43,7 @@ TEntryFields ReadEntryFields(const std::string& line) {
 TEntryValue ReadEntryValue(const std::string& line, const TFormatSettings& format) {
     TEntryValue entry;
     entry.RegNum = StrToInt(ExtractField(line, 1, 1, Delimiter));
-    entry.Value = RoundToSingle(StrToFloat(ExtractField(line, 2, 1, Delimiter), format));
+    entry.Value = StrToSingle(ExtractField(line, 2, 1, Delimiter), format);
     return entry;
 }
 

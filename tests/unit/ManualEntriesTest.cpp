@@ -55,11 +55,11 @@ TEST(ManualEntries, ValuesForTheRefreshUseTheLocaleSeparator) {
     EXPECT_THROW(ReadEntryValue("1x0=1 = x", Comma), EConvertError);
     EXPECT_THROW(ReadEntryValue("180", Comma), EConvertError);
 
-    // Beyond the float range: the largest float or an infinity, never undefined.
+    // Rounding to the largest float is fine; beyond the float range the
+    // value is refused like text that is not a number.
     EXPECT_EQ(ReadEntryValue("180=3,4028235e38 = x", Comma).Value,
               std::numeric_limits<float>::max());
-    EXPECT_EQ(ReadEntryValue("180=-1e300 = x", Comma).Value,
-              -std::numeric_limits<float>::infinity());
+    EXPECT_THROW(ReadEntryValue("180=-1e300 = x", Comma), EConvertError);
 }
 
 TEST(ManualEntries, FloatIndexStaysInsideTheFloatImage) {
