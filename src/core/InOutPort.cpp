@@ -12,8 +12,11 @@ TInOutPort::TInOutPort() : UsrednClA(6, 0.0f), UsrednClB(6, 0.0f) {
     DataFlags[9] = false;
 }
 
-// The owner stops the receive thread and closes the port before this runs.
-TInOutPort::~TInOutPort() = default;
+// The owner stops the receive thread and closes the port first; when it did
+// not, both happen here so that no thread is left on a freed port.
+TInOutPort::~TInOutPort() {
+    CloseChannel();
+}
 
 void TInOutPort::SetUstUsrednCl(uint32_t value) {
     if (value < 1) {

@@ -4,10 +4,14 @@
 #pragma once
 
 #include "SystemServices.h"
+#include "CommDevice.h"
+#include "Looker.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -36,7 +40,9 @@ public:
     bool ServerPel = false; // true: the client program is the data source
     std::string StrPort = "COM1:9600,N,8,2";
     uint32_t CiclOprosa = 250;
-    uint8_t SlaveNomer = 1;
+    // Read by the receive thread for every request while the window may change
+    // it, so it is atomic; it reads and writes like a plain field.
+    std::atomic<uint8_t> SlaveNomer{1};
     uint32_t UstUsredn = 6;
     uint32_t UstUsrednCl() const { return FUstUsrednCl; }
     void SetUstUsrednCl(uint32_t value);
@@ -93,7 +99,7 @@ public:
     std::array<bool, DataFlagCount> DataFlags{};
 
     // Response delay in ms, also the pause after each received byte.
-    uint16_t ZaderOtveta = 0;
+    std::atomic<uint16_t> ZaderOtveta{0}; // atomic for the same reason
 
     // Register and float images.
     void FloatToReg(int32_t lastIndex);
@@ -118,7 +124,42 @@ public:
     // Hands a finished response (CRC included) to the serial channel.
     void SendFrame(const uint8_t* frame, int32_t length);
 
+    // Serial channel and receive thread. StrPort names the device before
+    // its first colon and gives the mode after it.
+    std::function<std::unique_ptr<CommDevice>()> DeviceFactory = MakeCommDevice;
+    // Asynchronous post onto the owner's message loop. The receive thread
+    // hands its two events over through it and waits until they have run;
+    // when it is empty the events run on the receive thread.
+    std::function<void(std::function<void()>)> PostToMainThread;
+    std::shared_ptr<TLooker> Looker; // the latest receive thread
+    CommMode Dcb;                    // line settings of the last open
+    CommTimeouts Timeouts;
+    void SetPortActive(bool active);
+    bool OpenPort();
+    bool SetTimeouts();
+    void StartLooker();
+    void StopLooker();
+    bool ReceiveFrame();
+    int32_t ReadPortBytes();
+    void WritePort();
+    void ResendTail();
+
 private:
+    friend class TLooker;
+    enum class TWriteOutcome { Written, QueueFull, Failed };
+
+    std::unique_ptr<CommDevice> Device;
+    std::shared_ptr<TChannelSync> ChannelSync = std::make_shared<TChannelSync>();
+    CommStatus ComStat;
+    TWriteOutcome LastWrite = TWriteOutcome::Written;
+
+    std::unique_lock<std::mutex> LockChannel();
+    bool OpenPortLocked();
+    bool SetTimeoutsLocked();
+    void ClearCommErrors();
+    bool ChannelPause(uint32_t milliseconds);
+    void CloseChannel();
+
     uint32_t FUstUsrednCl = 6;
 
     // Unlocked conversions; callers hold ImageMutex.

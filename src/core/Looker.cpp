@@ -1,0 +1,222 @@
+#include "Looker.h"
+
+#include "InOutPort.h"
+#include "ThreadPriority.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace pelmbus {
+namespace {
+
+thread_local TLooker* CurrentLooker = nullptr;
+
+// While the full-queue case lasts the resend loop polls the queue at about
+// the pace one byte leaves at 9600 baud.
+constexpr std::chrono::milliseconds QueueFullPause{1};
+// A write that fails outright is retried this often, for this long.
+constexpr std::chrono::milliseconds FailedWritePause{10};
+constexpr std::chrono::milliseconds FailedWriteLimit{1000};
+// A pause that starts this soon after the previous one was due counts from
+// that moment, so the wake-up latency of a run of byte pauses does not add up.
+constexpr std::chrono::milliseconds PauseChainSlack{2};
+
+} // namespace
+
+TLooker::TLooker(TInOutPort* port, std::shared_ptr<TChannelSync> sync)
+    : Port(port), Sync(std::move(sync)) {}
+
+TLooker* TLooker::Current() {
+    return CurrentLooker;
+}
+
+void TLooker::Start() {
+    std::thread([self = shared_from_this()] {
+        RaiseToTimeCriticalPriority();
+        self->Execute();
+        {
+            std::lock_guard lock(self->StateMutex);
+            self->Finished = true;
+        }
+        self->Wakeup.notify_all();
+    }).detach();
+}
+
+void TLooker::Stop() {
+    {
+        std::lock_guard lock(StateMutex);
+        FStopped = true;
+    }
+    Wakeup.notify_all();
+}
+
+bool TLooker::WaitUntilFinished(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(StateMutex);
+    return Wakeup.wait_for(lock, timeout, [this] { return Finished; });
+}
+
+bool TLooker::Pause(std::chrono::milliseconds duration) {
+    const auto now = std::chrono::steady_clock::now();
+    auto start = now;
+    if (now - PauseDue <= PauseChainSlack) {
+        // Never shorter than half the pause, whatever the last one overran.
+        start = std::max(PauseDue, now - duration / 2);
+    }
+    PauseDue = start + duration;
+    std::unique_lock lock(StateMutex);
+    return !Wakeup.wait_until(lock, PauseDue, [this] { return FStopped.load(); });
+}
+
+bool TLooker::PauseUnlocked(std::unique_lock<std::mutex>& channel,
+                            std::chrono::milliseconds duration) {
+    channel.unlock();
+    if (!Pause(duration)) {
+        return false;
+    }
+    channel.lock();
+    return !Stopped();
+}
+
+void TLooker::Execute() {
+    struct CurrentScope {
+        explicit CurrentScope(TLooker* looker) { CurrentLooker = looker; }
+        ~CurrentScope() { CurrentLooker = nullptr; }
+    } scope(this);
+
+    std::unique_lock channel(Sync->Mutex, std::defer_lock);
+    // The cycle pause is fixed; the port's polling cycle does not change it.
+    while (Pause(CyclePause)) {
+        channel.lock();
+        const bool goOn = !Stopped() && RunCycle(channel);
+        if (channel.owns_lock()) {
+            channel.unlock();
+        }
+        if (!goOn) {
+            return;
+        }
+    }
+}
+
+bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
+    TInOutPort& port = *Port;
+    CommDevice* device = port.Device.get();
+    uint32_t mask = 0;
+    const CommWait wait = device != nullptr ? device->WaitEvent(mask) : CommWait::Failed;
+    if (wait == CommWait::Failed) {
+        return true; // not open: try again after the next pause
+    }
+    const bool completedAtOnce = wait == CommWait::Completed;
+    if (!completedAtOnce) {
+        // Stop() came before the wait started: its Wake() may already have
+        // been forgotten by WaitEvent.
+        if (Stopped()) {
+            return false;
+        }
+        if (!device->WaitEventResult(mask)) {
+            mask = 0;
+        }
+        if (Stopped()) {
+            return false;
+        }
+    }
+    if (mask != EvRxChar || !port.ReceiveFrame()) {
+        return !Stopped();
+    }
+    if (!HandOver(channel, &TInOutPort::DoPriemDataReady)) {
+        return false;
+    }
+    if (port.ZaderOtveta > 0 &&
+        !PauseUnlocked(channel, std::chrono::milliseconds(port.ZaderOtveta))) {
+        return false;
+    }
+    port.ProcessRequest();
+    // A request that was waiting when the wait started gets the whole
+    // response; one the wait caught as it came gets one more send step.
+    if (!SendResponse(channel, completedAtOnce)) {
+        return false;
+    }
+    return HandOver(channel, &TInOutPort::DoPeredDataReady);
+}
+
+bool TLooker::SendResponse(std::unique_lock<std::mutex>& channel, bool resendUntilDone) {
+    TInOutPort& port = *Port;
+    if (!resendUntilDone) {
+        port.ResendTail();
+        return !Stopped();
+    }
+    using Clock = std::chrono::steady_clock;
+    bool failing = false;
+    Clock::time_point failingSince;
+    while (port.PeredPending && port.PortOpen) {
+        const size_t before = port.ArrPered.size();
+        port.ResendTail();
+        if (!port.PeredPending) {
+            break;
+        }
+        if (port.ArrPered.size() < before) {
+            failing = false;
+            continue;
+        }
+        std::chrono::milliseconds pause = QueueFullPause;
+        if (port.LastWrite == TInOutPort::TWriteOutcome::Failed) {
+            // Give up on a line that keeps failing; the tail stays in
+            // ArrPered for the next send step.
+            if (!failing) {
+                failing = true;
+                failingSince = Clock::now();
+            } else if (Clock::now() - failingSince >= FailedWriteLimit) {
+                break;
+            }
+            pause = FailedWritePause;
+        }
+        if (!PauseUnlocked(channel, pause)) {
+            return false;
+        }
+    }
+    return !Stopped();
+}
+
+bool TLooker::HandOver(std::unique_lock<std::mutex>& channel, PortEvent event) {
+    if (Stopped()) {
+        return false;
+    }
+    TInOutPort& port = *Port;
+    if (!port.PostToMainThread) {
+        // No message loop: the event runs here, with the channel still held
+        // so that a stop from another thread waits for the handler.
+        (port.*event)();
+        return !Stopped();
+    }
+    uint64_t serial = 0;
+    {
+        std::lock_guard lock(StateMutex);
+        serial = ++HandOversPosted;
+    }
+    port.PostToMainThread(
+        [self = shared_from_this(), event, serial] { self->RunHandedOver(event, serial); });
+    channel.unlock();
+    {
+        std::unique_lock lock(StateMutex);
+        Wakeup.wait(lock, [&] { return FStopped.load() || HandOversRun >= serial; });
+    }
+    if (Stopped()) {
+        return false;
+    }
+    channel.lock();
+    return !Stopped();
+}
+
+void TLooker::RunHandedOver(PortEvent event, uint64_t serial) {
+    // On the main thread, which also stops the looker and frees the port:
+    // a looker that is not stopped still has its port.
+    if (!Stopped()) {
+        (Port->*event)();
+    }
+    {
+        std::lock_guard lock(StateMutex);
+        HandOversRun = std::max(HandOversRun, serial);
+    }
+    Wakeup.notify_all();
+}
+
+} // namespace pelmbus

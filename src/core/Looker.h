@@ -1,0 +1,83 @@
+// TLooker: the receive thread of a TInOutPort. It waits for characters,
+// collects one request, hands the receive event to the main thread, waits
+// the response delay, has the request handled, sends the response and hands
+// the send event to the main thread, every 500 ms and forever, until
+// StopLooker stops it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace pelmbus {
+
+class TInOutPort;
+
+// Shared by a port and every receive thread it started, so that a thread
+// that outlives its port still finds its lock. The receive thread holds
+// `Mutex` while it touches the port and releases it while it pauses or waits
+// for the main thread; the main thread takes it to open, close or stop.
+struct TChannelSync {
+    std::mutex Mutex;
+};
+
+class TLooker : public std::enable_shared_from_this<TLooker> {
+public:
+    static constexpr std::chrono::milliseconds CyclePause{500};
+
+    TLooker(TInOutPort* port, std::shared_ptr<TChannelSync> sync);
+    TLooker(const TLooker&) = delete;
+    TLooker& operator=(const TLooker&) = delete;
+
+    // The port this thread serves. Used only while the thread is not stopped.
+    TInOutPort* const Port;
+
+    // The thread body.
+    void Execute();
+
+    // Runs Execute on a new detached thread of time-critical priority.
+    void Start();
+    // Marks the thread stopped and ends its pauses and hand-over waits. It
+    // does not wait; TInOutPort::StopLooker also wakes the device and makes
+    // sure the thread has left the port.
+    void Stop();
+    bool Stopped() const { return FStopped.load(); }
+
+    // Waits until the thread body has returned, at most `timeout`.
+    bool WaitUntilFinished(std::chrono::milliseconds timeout);
+
+    // Pauses the receive thread; returns false at once when it is stopped.
+    // Called on the receive thread only.
+    bool Pause(std::chrono::milliseconds duration);
+
+    // The looker whose thread is running the caller, or null.
+    static TLooker* Current();
+
+private:
+    using PortEvent = void (TInOutPort::*)();
+
+    // One pass of the loop after the cycle pause, with the channel locked.
+    // False when the thread was stopped; the lock may then be released.
+    bool RunCycle(std::unique_lock<std::mutex>& channel);
+    bool SendResponse(std::unique_lock<std::mutex>& channel, bool resendUntilDone);
+    bool PauseUnlocked(std::unique_lock<std::mutex>& channel, std::chrono::milliseconds duration);
+    // Runs the event on the main thread and waits until it has run.
+    bool HandOver(std::unique_lock<std::mutex>& channel, PortEvent event);
+    void RunHandedOver(PortEvent event, uint64_t serial);
+
+    std::shared_ptr<TChannelSync> Sync;
+    std::atomic<bool> FStopped{false};
+    // When the last pause was due to end; used by the receive thread only.
+    std::chrono::steady_clock::time_point PauseDue{};
+    // Guards the fields below; Wakeup signals stop, hand-over and end.
+    std::mutex StateMutex;
+    std::condition_variable Wakeup;
+    uint64_t HandOversPosted = 0;
+    uint64_t HandOversRun = 0;
+    bool Finished = false;
+};
+
+} // namespace pelmbus

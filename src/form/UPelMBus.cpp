@@ -1,0 +1,224 @@
+// TFPelMBus: construction of the window, its creation and close, the private
+// message and the watchdog timer.
+#include "UPelMBus.h"
+
+#include "DataKinds.h"
+#include "LocaleNumbers.h"
+
+#include <algorithm>
+#include <climits>
+#include <exception>
+
+namespace pelmbus {
+
+namespace {
+
+// Background of the manual-entry edits and of the entry list.
+constexpr TColor EntryEditColor = RGBColor(252, 251, 248);
+constexpr TColor EntryListColor = RGBColor(209, 231, 209);
+
+// Runs one step of the close; a failure is noted, not thrown, so that the
+// remaining steps still run.
+bool RunCloseStep(const std::function<bool()>& step, std::string& failure) {
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        failure = e.what();
+        return false;
+    }
+}
+
+} // namespace
+
+TFPelMBus::TFPelMBus(TFormHost& host)
+    : TForm("FPelMBus", "Модуль ModBus v2.20", {302, 141, 250, 211}), FHost(host) {
+    OnErrorReport = [this](const std::string& text) { FHost.ShowError(text); };
+
+    PageControl1.HotTrack = true;
+    PageControl1.OnChanging = [this](bool& allowChange) { PageControl1Changing(allowChange); };
+
+    Edit10.Bold = true;
+    Edit10.OnKeyPress = [this](char& key) { Edit10KeyPress(key); };
+    Button6.SetEnabled(false);
+    Button6.OnClick = [this] { Button6Click(); };
+    shStatus.SetBrushColor(clGreen);
+
+    // The up-down edits change only through their up-downs; positions from
+    // 1000 on are grouped with the locale's thousands separator.
+    for (TUpDown* upDown : {&UpDown1, &UpDown5, &UpDown2, &UpDown3, &UpDown4}) {
+        upDown->Associate().ReadOnly = true;
+        upDown->FormatPosition = [this](int position) {
+            return FormatThousands(position, FFormat);
+        };
+    }
+    Edit1.OnChange = [this] { Edit1Change(); };
+    Edit3.OnChange = [this] { Edit3Change(); };
+    Edit7.OnChange = [this] { Edit7Change(); };
+    UpDown2.OnClick = [this](TUDBtnType button) { UpDown2Click(button); };
+    UpDown5.OnClick = [this](TUDBtnType button) { UpDown5Click(button); };
+
+    CheckBox1.OnClick = [this] { CheckBox1Click(); };
+    Button1.OnClick = [this] { Button1Click(); };
+    Button7.SetEnabled(false);
+    Button7.OnClick = [this] { Button7Click(); };
+    CheckListBox1.SetEnabled(false);
+    CheckListBox1.SetVisible(false);
+
+    eRegNum.ReadOnly = true;
+    for (TEdit* edit : {&eRegNum, &eParam, &eComment}) {
+        edit->Bold = true;
+        edit->Color = EntryEditColor;
+    }
+    lbParams.Bold = true;
+    lbParams.Color = EntryListColor;
+
+    // Hidden until the rest of the register inspector joins it on its tab.
+    Button3.SetEnabled(false);
+    Button3.SetVisible(false);
+
+    Timer1.OnTimer = [this] { Timer1Timer(); };
+}
+
+// The port is freed by FormClose; a window that never closed frees it here,
+// after stopping its thread.
+TFPelMBus::~TFPelMBus() {
+    if (InOutPort1) {
+        InOutPort1->StopLooker();
+        InOutPort1->SetPortActive(false);
+    }
+}
+
+std::vector<std::string> TFPelMBus::DataKindTexts() {
+    std::vector<std::string> texts;
+    for (const DataKind& kind : DataKinds) {
+        texts.emplace_back(kind.CheckListText);
+    }
+    return texts;
+}
+
+void TFPelMBus::FormCreate() {
+    FFormat = FHost.FormatSettings();
+    ExeDir = FHost.ExecutableDirectory();
+    LoadManualEntries();
+
+    InOutPort1 = std::make_unique<TInOutPort>();
+    InOutPort1->ExeDir = ExeDir;
+    // The receive thread's events reach the main thread through the loop.
+    InOutPort1->PostToMainThread = [&host = FHost](std::function<void()> work) {
+        host.PostToMainThread(std::move(work));
+    };
+    // The port's receive and send events feed the exchange monitor, which
+    // is added with its tab.
+    InOutPort1->LoadConfig();
+    SettingsToControls();
+    // Started also when the port did not open: it then idles until stopped.
+    InOutPort1->StartLooker();
+}
+
+void TFPelMBus::SettingsToControls() {
+    TInOutPort& port = *InOutPort1;
+    // Larger values than an up-down holds clamp to its maximum.
+    const auto position = [](uint32_t value) {
+        return static_cast<int>(std::min<uint32_t>(value, INT_MAX));
+    };
+
+    Edit10.SetText(port.StrPort);
+    UpDown1.SetPosition(port.SlaveNomer);
+    Edit1.SetText(std::to_string(UpDown1.Position()));
+    UpDown3.SetPosition(position(port.UstUsredn));
+    UpDown4.SetPosition(position(port.UstUsrednCl()));
+    Edit3.SetText(std::to_string(UpDown3.Position()));
+    // A loaded value outside an up-down's range shows clamped, but its edit
+    // may already have held that text, so that no change handler ran: the
+    // port then gets the shown value here, and never serves another one (a
+    // slave address of 0 would answer broadcasts).
+    if (port.SlaveNomer != UpDown1.Position()) {
+        Edit1Change();
+    }
+    if (port.UstUsredn != static_cast<uint32_t>(UpDown3.Position())) {
+        Edit3Change();
+    }
+    if (port.UstUsrednCl() != static_cast<uint32_t>(UpDown4.Position())) {
+        Edit7Change();
+    }
+    // The polling cycle and the response delay keep their loaded values
+    // until the operator clicks their up-downs.
+    UpDown2.SetPosition(position(port.CiclOprosa));
+
+    port.StrPort = Edit10.Text();
+    port.SetPortActive(true);
+    ShowPortStatus();
+
+    // The register inspector starts at register 0 in integer form; its
+    // representation box and its refresh join with the rest of its tab.
+    RegNomerMax = 512;
+    RegNomerMin = 1;
+    RegNomer = 1;
+
+    UpDown5.SetPosition(port.ZaderOtveta);
+    for (int i = 0; i < DataKindCount; ++i) {
+        CheckListBox1.SetChecked(i, port.DataFlags[static_cast<size_t>(i)]);
+    }
+    CheckBox1.SetChecked(port.DataFlags[9]);
+    ConnectPelApp(CheckBox1.Checked());
+}
+
+void TFPelMBus::FormClose() {
+    if (!InOutPort1) {
+        return;
+    }
+    std::string failure;
+    const bool entriesSaved = RunCloseStep([this] { return SaveManualEntries(); }, failure);
+    InOutPort1->StopLooker();
+    InOutPort1->SetPortActive(false);
+    const bool settingsSaved = RunCloseStep([this] { return InOutPort1->SaveConfig(); }, failure);
+    ConnectPelApp(false);
+    const std::string configPath = InOutPort1->ExeDir + "CfgMBus.txt";
+    InOutPort1.reset();
+
+    // Told before the program ends: otherwise the change would be lost
+    // without a word.
+    if (!entriesSaved) {
+        FHost.ShowMessage("Не удалось сохранить ручные значения в файл \"" + ManualEntriesPath() +
+                          "\"");
+    }
+    if (!settingsSaved) {
+        FHost.ShowMessage("Не удалось сохранить настройки в файл \"" + configPath + "\"");
+    }
+    if (!failure.empty()) {
+        FHost.ShowError(failure);
+    }
+}
+
+void TFPelMBus::WMMBusData(uintptr_t wParam, intptr_t /*lParam*/) {
+    if (!InOutPort1) {
+        return; // a message still queued after the close
+    }
+    switch (wParam) {
+    case MBusDataPriem:   // the receive monitor, added with the exchange tab
+    case MBusDataPered:   // the send monitor, added with the exchange tab
+    case MBusDataRefresh: // the report refresh, added with the metering link
+    default:
+        break;
+    }
+}
+
+void TFPelMBus::Timer1Timer() {
+    if (!InOutPort1 || !InOutPort1->DataFlags[9]) {
+        return;
+    }
+    // Unsigned difference: correct across the tick's wrap at 2^32.
+    const uint32_t now = FHost.TickCount();
+    if (now - LastReportTick > 60000u) {
+        ConnectPelApp(false);
+        ConnectPelApp(true);
+    }
+}
+
+void TFPelMBus::ConnectPelApp(bool connect) {
+    // The metering application link comes later; until then there is
+    // nothing to connect or disconnect.
+    (void)connect;
+}
+
+} // namespace pelmbus

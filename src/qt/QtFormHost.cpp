@@ -1,0 +1,53 @@
+#include "QtFormHost.h"
+
+#include "MBusDataEvent.h"
+#include "SystemServices.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QWidget>
+
+#include <chrono>
+
+namespace pelmbus {
+
+void TQtFormHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == WM_MBUSDATA && FWindow != nullptr) {
+        QCoreApplication::postEvent(FWindow, new TMBusDataEvent(wParam, lParam));
+    }
+}
+
+// Modal, one OK button, the application title as caption.
+void TQtFormHost::ShowMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, "ModBus", QString::fromStdString(text), QMessageBox::Ok,
+                    FWindow);
+    box.exec();
+}
+
+void TQtFormHost::ShowError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, "ModBus", QString::fromStdString(text), QMessageBox::Ok,
+                    FWindow);
+    box.exec();
+}
+
+uint32_t TQtFormHost::TickCount() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+std::string TQtFormHost::ExecutableDirectory() {
+    return pelmbus::ExecutableDirectory();
+}
+
+TFormatSettings TQtFormHost::FormatSettings() {
+    return UserFormatSettings();
+}
+
+// Queued onto the main thread's loop; safe to call from any thread.
+void TQtFormHost::PostToMainThread(std::function<void()> work) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+}
+
+} // namespace pelmbus

@@ -1,0 +1,27 @@
+// The window system's services for the main window, from Qt.
+#pragma once
+
+#include "FormHost.h"
+
+class QWidget;
+
+namespace pelmbus {
+
+class TQtFormHost : public TFormHost {
+public:
+    // window: where WM_MBUSDATA is posted and message windows are centred.
+    void SetWindow(QWidget* window) { FWindow = window; }
+
+    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+    void ShowMessage(const std::string& text) override;
+    void ShowError(const std::string& text) override;
+    uint32_t TickCount() override;
+    std::string ExecutableDirectory() override;
+    TFormatSettings FormatSettings() override;
+    void PostToMainThread(std::function<void()> work) override;
+
+private:
+    QWidget* FWindow = nullptr;
+};
+
+} // namespace pelmbus

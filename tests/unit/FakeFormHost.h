@@ -1,0 +1,88 @@
+// A form host without a window system: records what the window shows and
+// queues what it posts, for the test to deliver.
+#pragma once
+
+#include "FormHost.h"
+#include "UPelMBus.h"
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pelmbus::testsupport {
+
+class FakeFormHost : public TFormHost {
+public:
+    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+        Posted.push_back({message, wParam, lParam});
+    }
+    void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+    void ShowError(const std::string& text) override { Errors.push_back(text); }
+    uint32_t TickCount() override { return Tick; }
+    std::string ExecutableDirectory() override { return Directory; }
+    TFormatSettings FormatSettings() override { return Format; }
+    void PostToMainThread(std::function<void()> work) override {
+        std::lock_guard lock(FMainThreadMutex);
+        FMainThreadWork.push_back(std::move(work));
+    }
+
+    // Delivers the posted messages to the window, as its loop would.
+    void DeliverMessages(TFPelMBus& form) {
+        while (!Posted.empty()) {
+            const auto [message, wParam, lParam] = Posted.front();
+            Posted.pop_front();
+            if (message == WM_MBUSDATA) {
+                form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
+            }
+        }
+    }
+    // Runs what the receive thread handed to the main thread; returns how
+    // many pieces of work ran.
+    int RunMainThreadWork() {
+        std::deque<std::function<void()>> work;
+        {
+            std::lock_guard lock(FMainThreadMutex);
+            work.swap(FMainThreadWork);
+        }
+        for (auto& item : work) {
+            item();
+        }
+        return static_cast<int>(work.size());
+    }
+
+    struct Message {
+        uint32_t Id;
+        uintptr_t WParam;
+        intptr_t LParam;
+    };
+    std::deque<Message> Posted;
+    std::vector<std::string> Messages;
+    std::vector<std::string> Errors;
+    uint32_t Tick = 0;
+    std::string Directory;
+    TFormatSettings Format;
+
+private:
+    std::mutex FMainThreadMutex;
+    std::deque<std::function<void()>> FMainThreadWork;
+};
+
+// A fresh directory standing in for the executable's, removed afterwards.
+class TempDirectory {
+public:
+    TempDirectory() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "pelmbus-form-XXXXXX").string();
+        Path = std::string(mkdtemp(pattern.data())) + "/";
+    }
+    ~TempDirectory() { std::filesystem::remove_all(Path); }
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    std::string Path;
+};
+
+} // namespace pelmbus::testsupport

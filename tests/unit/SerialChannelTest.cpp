@@ -1,0 +1,400 @@
+// The serial channel and its receive thread over a fake device: the open
+// sequence, the send steps, the two paths of the event wait, the full
+// output queue, failing writes, oversized bursts, and stopping the thread
+// while it waits for the main thread.
+#include "FakeCommDevice.h"
+#include "InOutPort.h"
+#include "MainThreadQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace pelmbus;
+using namespace pelmbus::testsupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+Bytes WithCrc(Bytes frame) {
+    const uint16_t crc = TInOutPort::CalcCRC(frame.data(), static_cast<int32_t>(frame.size()));
+    frame.push_back(static_cast<uint8_t>(crc));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    return frame;
+}
+
+const Bytes ReadTwo = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B};
+const Bytes ReadTwoAnswer = WithCrc({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x00});
+
+Bytes Reversed(const Bytes& bytes) {
+    return Bytes(bytes.rbegin(), bytes.rend());
+}
+
+class Channel : public ::testing::Test {
+protected:
+    Channel() {
+        port_.DeviceFactory = [line = line_] { return std::make_unique<FakeCommDevice>(line); };
+        port_.PostToMainThread = loop_.Poster();
+        port_.OnPriemDataReady = [this](TInOutPort& port) {
+            events_ += 'R';
+            received_.emplace_back(port.BufIn.begin(), port.BufIn.begin() + port.LenIn);
+        };
+        port_.OnPeredDataReady = [this](TInOutPort& port) {
+            events_ += 'S';
+            sent_.emplace_back(port.BufOut.begin(), port.BufOut.begin() + port.LenOut);
+        };
+    }
+
+    ~Channel() override {
+        port_.StopLooker();
+        port_.SetPortActive(false);
+    }
+
+    bool RunUntilSent(size_t count, std::chrono::milliseconds timeout = 3s) {
+        return loop_.RunUntil([&] { return sent_.size() >= count; }, timeout);
+    }
+
+    void SetLine(const std::function<void(FakeLine&)>& change) {
+        {
+            std::lock_guard lock(line_->Mutex);
+            change(*line_);
+        }
+        line_->Changed.notify_all();
+    }
+
+    Bytes Output() {
+        std::lock_guard lock(line_->Mutex);
+        return line_->Output;
+    }
+
+    MainThreadQueue loop_;
+    std::shared_ptr<FakeLine> line_ = std::make_shared<FakeLine>();
+    std::string events_;
+    std::vector<Bytes> received_;
+    std::vector<Bytes> sent_;
+    TInOutPort port_; // last: stopped and freed before what its events use
+};
+
+} // namespace
+
+TEST_F(Channel, OpenAppliesTheSettingsString) {
+    port_.LenIn = 5;
+    port_.SetPortActive(true);
+    ASSERT_TRUE(port_.PortOpen);
+    EXPECT_EQ(port_.LenIn, 0);
+
+    std::lock_guard lock(line_->Mutex);
+    EXPECT_EQ(line_->OpenedName, "COM1");
+    CommMode expected;
+    expected.StopBits = CommStopBits::Two;
+    expected.EvtChar = 0x13;
+    EXPECT_EQ(line_->Mode, expected);
+    EXPECT_EQ(line_->InputQueueSize, 4096u);
+    EXPECT_EQ(line_->OutputQueueSize, 4096u);
+    EXPECT_EQ(line_->EventMask, EvRxChar);
+    EXPECT_EQ(line_->Timeouts.ReadIntervalTimeout, 4u);
+    EXPECT_EQ(line_->Timeouts.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(line_->Timeouts.ReadTotalTimeoutConstant, 0u);
+    EXPECT_EQ(line_->Timeouts.WriteTotalTimeoutMultiplier, 1u);
+    EXPECT_EQ(line_->Timeouts.WriteTotalTimeoutConstant, 1u);
+}
+
+TEST_F(Channel, FailedOpensLeaveThePortClosed) {
+    port_.StrPort = "COM1";
+    port_.SetPortActive(true);
+    EXPECT_FALSE(port_.PortOpen);
+    EXPECT_FALSE(line_->Open);
+    EXPECT_EQ(line_->OpenedName, "");
+
+    // A mode that does not parse keeps the device until the next close.
+    port_.StrPort = "COM2:9600,Q,8,2";
+    port_.SetPortActive(true);
+    EXPECT_FALSE(port_.PortOpen);
+    EXPECT_TRUE(line_->Open);
+    EXPECT_EQ(line_->OpenedName, "COM2");
+    port_.SetPortActive(false);
+    EXPECT_FALSE(line_->Open);
+
+    // LenIn is reset once the line settings took, even if a later step fails.
+    port_.StrPort = "COM1:9600,N,8,2";
+    SetLine([](FakeLine& line) { line.FailState = true; });
+    port_.LenIn = 5;
+    port_.SetPortActive(true);
+    EXPECT_FALSE(port_.PortOpen);
+    EXPECT_EQ(port_.LenIn, 5);
+    SetLine([](FakeLine& line) {
+        line.FailState = false;
+        line.FailMask = true;
+    });
+    port_.SetPortActive(true);
+    EXPECT_FALSE(port_.PortOpen);
+    EXPECT_EQ(port_.LenIn, 0);
+}
+
+TEST_F(Channel, SendSteps) {
+    port_.SetPortActive(true);
+    ASSERT_TRUE(port_.PortOpen);
+
+    // A full output queue: nothing is written and nothing is lost.
+    SetLine([](FakeLine& line) { line.OutQueue = 4096; });
+    port_.SendFrame(ReadTwoAnswer.data(), static_cast<int32_t>(ReadTwoAnswer.size()));
+    EXPECT_TRUE(port_.PeredPending);
+    EXPECT_EQ(port_.ArrPered, Reversed(ReadTwoAnswer));
+    port_.ResendTail();
+    EXPECT_TRUE(port_.PeredPending);
+    EXPECT_EQ(port_.ArrPered, Reversed(ReadTwoAnswer));
+    EXPECT_TRUE(Output().empty());
+
+    // Short writes: each step continues where the last one stopped.
+    SetLine([](FakeLine& line) {
+        line.OutQueue = 4095;
+        line.MaxPerWrite = 4;
+    });
+    port_.ResendTail();
+    EXPECT_EQ(port_.ArrPered.size(), ReadTwoAnswer.size() - 4);
+    EXPECT_TRUE(port_.PeredPending);
+    port_.ResendTail();
+    port_.ResendTail();
+    EXPECT_FALSE(port_.PeredPending);
+    EXPECT_TRUE(port_.ArrPered.empty());
+    EXPECT_EQ(Output(), ReadTwoAnswer);
+
+    // A write that completes later counts like one that completed at once.
+    SetLine([](FakeLine& line) {
+        line.Output.clear();
+        line.MaxPerWrite = 1000;
+        line.WritesPending = true;
+    });
+    port_.SendFrame(ReadTwo.data(), static_cast<int32_t>(ReadTwo.size()));
+    EXPECT_FALSE(port_.PeredPending);
+    EXPECT_EQ(Output(), ReadTwo);
+
+    // A failed write leaves the whole frame for the next step.
+    SetLine([](FakeLine& line) {
+        line.Output.clear();
+        line.FailingWrites = 1;
+    });
+    port_.SendFrame(ReadTwo.data(), static_cast<int32_t>(ReadTwo.size()));
+    EXPECT_TRUE(port_.PeredPending);
+    EXPECT_EQ(port_.ArrPered, Reversed(ReadTwo));
+    port_.ResendTail();
+    EXPECT_FALSE(port_.PeredPending);
+    EXPECT_EQ(Output(), ReadTwo);
+
+    // A closed port sends nothing.
+    port_.SetPortActive(false);
+    port_.SendFrame(ReadTwoAnswer.data(), static_cast<int32_t>(ReadTwoAnswer.size()));
+    port_.ResendTail();
+    EXPECT_EQ(port_.ArrPered, Bytes());
+    EXPECT_EQ(Output(), ReadTwo);
+}
+
+TEST_F(Channel, WaitingRequestIsReadBytewiseAndAnsweredAfterTheDelay) {
+    port_.ZaderOtveta = 10;
+    port_.SetPortActive(true);
+    const auto started = Clock::now();
+    port_.StartLooker();
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(events_, "RS");
+    ASSERT_EQ(received_.size(), 1u);
+    EXPECT_EQ(received_[0], ReadTwo);
+    EXPECT_EQ(sent_[0], ReadTwoAnswer);
+    EXPECT_EQ(Output(), ReadTwoAnswer);
+
+    std::lock_guard lock(line_->Mutex);
+    // The cycle pause, then a pause after each of 8 bytes and one before
+    // the handling.
+    EXPECT_GE(line_->FirstReadAt - started, 495ms);
+    EXPECT_GE(line_->LastWriteAt - line_->FirstReadAt, 87ms);
+    EXPECT_LT(line_->LastWriteAt - line_->FirstReadAt, 600ms);
+}
+
+TEST_F(Channel, WaitingRequestIsSentInFullOnceTheQueueDrains) {
+    SetLine([](FakeLine& line) { line.OutQueue = 4096; });
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(loop_.RunUntil([&] { return events_ == "R"; }, 3s));
+    loop_.RunFor(150ms);
+    EXPECT_EQ(events_, "R");
+    EXPECT_TRUE(Output().empty());
+
+    SetLine([](FakeLine& line) { line.OutQueue = 0; });
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(events_, "RS");
+    EXPECT_EQ(Output(), ReadTwoAnswer);
+}
+
+TEST_F(Channel, RequestCaughtByTheWaitGetsOneMoreSendStep) {
+    SetLine([](FakeLine& line) { line.OutQueue = 4096; });
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Waiting; }, 3s));
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(events_, "RS");
+    EXPECT_TRUE(Output().empty());
+    port_.StopLooker();
+    EXPECT_TRUE(port_.PeredPending);
+    EXPECT_EQ(port_.ArrPered, Reversed(ReadTwoAnswer));
+}
+
+TEST_F(Channel, FailingWritesAreRetriedForAboutASecond) {
+    SetLine([](FakeLine& line) { line.FailingWrites = 2; });
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(Output(), ReadTwoAnswer);
+
+    SetLine([](FakeLine& line) {
+        line.FailingWrites = -1;
+        line.Output.clear();
+    });
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(loop_.RunUntil([&] { return received_.size() == 2; }, 3s));
+    const auto received = Clock::now();
+    ASSERT_TRUE(RunUntilSent(2, 4s));
+    const auto elapsed = Clock::now() - received;
+    EXPECT_GE(elapsed, 950ms);
+    EXPECT_LT(elapsed, 2500ms);
+    EXPECT_TRUE(Output().empty());
+    port_.StopLooker();
+    EXPECT_TRUE(port_.PeredPending);
+    EXPECT_EQ(port_.ArrPered, Reversed(ReadTwoAnswer));
+}
+
+TEST_F(Channel, OversizedStepIsDroppedAndTheCapRestartsCollection) {
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    line_->Receive(Bytes(1500, 0x01));
+    ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Input.empty(); }, 3s));
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(events_, "RS");
+    EXPECT_EQ(received_[0], ReadTwo);
+
+    // At SizeBufIn bytes the step starts afresh: only the request after
+    // them remains.
+    Bytes burst(4096 + ReadTwo.size(), 0x01);
+    std::copy(ReadTwo.begin(), ReadTwo.end(), burst.end() - 8);
+    line_->Receive(burst);
+    ASSERT_TRUE(RunUntilSent(2));
+    EXPECT_EQ(events_, "RSRS");
+    EXPECT_EQ(received_[1], ReadTwo);
+    EXPECT_EQ(sent_[1], ReadTwoAnswer);
+}
+
+TEST_F(Channel, StopWhileHandOverPendingDropsItAndReopenWorks) {
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(loop_.WaitForPost(3s));
+    const auto oldLooker = port_.Looker;
+    port_.StopLooker();
+    int callsAfterStop = 0;
+    {
+        std::lock_guard lock(line_->Mutex);
+        callsAfterStop = line_->Calls;
+    }
+
+    // New settings and a new thread before the old hand-over ran.
+    port_.StrPort = "COM3:19200,E,8,1";
+    port_.SetPortActive(true);
+    ASSERT_TRUE(port_.PortOpen);
+    int callsAfterReopen = 0;
+    {
+        std::lock_guard lock(line_->Mutex);
+        callsAfterReopen = line_->Calls;
+        EXPECT_EQ(line_->OpenedName, "COM3");
+        EXPECT_EQ(line_->Mode.BaudRate, 19200u);
+    }
+    EXPECT_GT(callsAfterReopen, callsAfterStop);
+    EXPECT_TRUE(oldLooker->WaitUntilFinished(2s));
+    loop_.RunPending();
+    EXPECT_EQ(events_, "");
+    {
+        std::lock_guard lock(line_->Mutex);
+        EXPECT_EQ(line_->Calls, callsAfterReopen); // the stopped thread left the device alone
+    }
+
+    port_.StartLooker();
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(events_, "RS");
+}
+
+TEST_F(Channel, StopEndsABlockedWaitAtOnce) {
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Waiting; }, 3s));
+    const auto before = Clock::now();
+    port_.StopLooker();
+    EXPECT_LT(Clock::now() - before, 200ms);
+    EXPECT_TRUE(port_.Looker->WaitUntilFinished(1s));
+    line_->Receive(ReadTwo);
+    loop_.RunFor(700ms);
+    EXPECT_EQ(events_, "");
+}
+
+TEST(ChannelLifetime, FreeingThePortWhileAHandOverIsPending) {
+    MainThreadQueue loop;
+    auto line = std::make_shared<FakeLine>();
+    std::atomic<int> events{0};
+    std::shared_ptr<TLooker> looker;
+    for (const bool stopFirst : {true, false}) {
+        auto port = std::make_unique<TInOutPort>();
+        port->DeviceFactory = [line] { return std::make_unique<FakeCommDevice>(line); };
+        port->PostToMainThread = loop.Poster();
+        port->OnPriemDataReady = [&](TInOutPort&) { ++events; };
+        port->SetPortActive(true);
+        port->StartLooker();
+        line->Receive(ReadTwo);
+        ASSERT_TRUE(loop.WaitForPost(3s));
+        looker = port->Looker;
+        if (stopFirst) {
+            port->StopLooker();
+            port->SetPortActive(false);
+        }
+        port.reset();
+        loop.RunPending();
+        EXPECT_TRUE(looker->WaitUntilFinished(2s));
+        EXPECT_FALSE(line->Open);
+    }
+    EXPECT_EQ(events.load(), 0);
+}
+
+TEST(ChannelDirect, WithoutAPosterEventsRunOnTheReceiveThread) {
+    auto line = std::make_shared<FakeLine>();
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<std::thread::id> threads;
+    TInOutPort port;
+    port.DeviceFactory = [line] { return std::make_unique<FakeCommDevice>(line); };
+    auto record = [&](TInOutPort&) {
+        {
+            std::lock_guard lock(mutex);
+            threads.push_back(std::this_thread::get_id());
+        }
+        done.notify_all();
+    };
+    port.OnPriemDataReady = record;
+    port.OnPeredDataReady = record;
+    port.SetPortActive(true);
+    port.StartLooker();
+    line->Receive(ReadTwo);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(done.wait_for(lock, 3s, [&] { return threads.size() == 2; }));
+        EXPECT_NE(threads[0], std::this_thread::get_id());
+        EXPECT_EQ(threads[0], threads[1]);
+    }
+    port.StopLooker();
+    std::lock_guard lock(line->Mutex);
+    EXPECT_EQ(line->Output, ReadTwoAnswer);
+}
