@@ -2,10 +2,13 @@
 // Qt view implements it for the program, a fake implements it for tests.
 #pragma once
 
+#include "AutomationErrors.h"
 #include "FormatSettings.h"
+#include "MeteringLink.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace pelmbus {
@@ -39,6 +42,15 @@ public:
     // Runs work on the main thread's loop later; the receive thread hands
     // its events over through this.
     virtual void PostToMainThread(std::function<void()> work) = 0;
+    // Makes an unconnected link to the metering station's server program
+    // (TAutoPel) or client program (TAutoCltPel). A host without links
+    // refuses as a machine without the program would.
+    virtual std::unique_ptr<MeteringLink> CreateAutoPel() {
+        throw EAutomationSystemError("Программа Pel.exe не зарегистрирована");
+    }
+    virtual std::unique_ptr<MeteringLink> CreateAutoCltPel() {
+        throw EAutomationSystemError("Программа CltPel.exe не зарегистрирована");
+    }
 };
 
 } // namespace pelmbus

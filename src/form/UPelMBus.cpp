@@ -195,9 +195,12 @@ void TFPelMBus::WMMBusData(uintptr_t wParam, intptr_t /*lParam*/) {
         return; // a message still queued after the close
     }
     switch (wParam) {
-    case MBusDataPriem:   // the receive monitor, added with the exchange tab
-    case MBusDataPered:   // the send monitor, added with the exchange tab
-    case MBusDataRefresh: // the report refresh, added with the metering link
+    case MBusDataPriem: // the receive monitor, added with the exchange tab
+    case MBusDataPered: // the send monitor, added with the exchange tab
+        break;
+    case MBusDataRefresh:
+        ReportRefresh();
+        break;
     default:
         break;
     }
@@ -213,12 +216,6 @@ void TFPelMBus::Timer1Timer() {
         ConnectPelApp(false);
         ConnectPelApp(true);
     }
-}
-
-void TFPelMBus::ConnectPelApp(bool connect) {
-    // The metering application link comes later; until then there is
-    // nothing to connect or disconnect.
-    (void)connect;
 }
 
 } // namespace pelmbus

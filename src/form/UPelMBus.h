@@ -7,6 +7,7 @@
 #include "Controls.h"
 #include "FormHost.h"
 #include "InOutPort.h"
+#include "MeteringLink.h"
 
 #include <cstdint>
 #include <memory>
@@ -45,6 +46,12 @@ public:
     // Connects to or disconnects from the metering application that
     // ServerPel selects.
     void ConnectPelApp(bool connect);
+    void ConnectAutoPel(bool connect);
+    void ConnectAutoCltPel(bool connect);
+    // The link's data event: queues the report refresh.
+    void AutoPel1RefreshData(MeteringLink& sender, int32_t ind);
+    // WM_MBUSDATA 230: the reports of the selected kinds through the link.
+    void ReportRefresh();
 
     // Manual register entries: "RegData.mrd" beside the executable.
     void LoadManualEntries();
@@ -58,6 +65,9 @@ public:
     int16_t RegNomerMax = 512;
     int32_t ManualRegNum = 178;
     uint32_t LastReportTick = 0;
+    // Links to the server and the client program; empty while disconnected.
+    std::unique_ptr<MeteringLink> AutoPel;
+    std::unique_ptr<MeteringLink> AutoCltPel;
 
     // Controls, in the order they are built (parents first). Positions are
     // client coordinates of the parent, in pixels.

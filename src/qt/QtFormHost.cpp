@@ -1,6 +1,8 @@
 #include "QtFormHost.h"
 
+#include "CltPel_TLB.h"
 #include "MBusDataEvent.h"
+#include "Pel_TLB.h"
 #include "SystemServices.h"
 
 #include <QCoreApplication>
@@ -48,6 +50,14 @@ TFormatSettings TQtFormHost::FormatSettings() {
 // Queued onto the main thread's loop; safe to call from any thread.
 void TQtFormHost::PostToMainThread(std::function<void()> work) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+}
+
+std::unique_ptr<MeteringLink> TQtFormHost::CreateAutoPel() {
+    return std::make_unique<TAutoPel>();
+}
+
+std::unique_ptr<MeteringLink> TQtFormHost::CreateAutoCltPel() {
+    return std::make_unique<TAutoCltPel>();
 }
 
 } // namespace pelmbus

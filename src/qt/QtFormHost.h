@@ -19,6 +19,9 @@ public:
     std::string ExecutableDirectory() override;
     TFormatSettings FormatSettings() override;
     void PostToMainThread(std::function<void()> work) override;
+    // The D-Bus links; their events arrive through this thread's loop.
+    std::unique_ptr<MeteringLink> CreateAutoPel() override;
+    std::unique_ptr<MeteringLink> CreateAutoCltPel() override;
 
 private:
     QWidget* FWindow = nullptr;

@@ -28,9 +28,28 @@ using namespace pelmbus;
 
 namespace {
 
+// A metering link that connects and has no reports, so that the view's
+// tests need no metering program on a bus.
+class IdleMeteringLink : public MeteringLink {
+public:
+    void Connect() override { FConnected = true; }
+    void Disconnect() override { FConnected = false; }
+    bool Connected() const override { return FConnected; }
+    std::string DoCommand(const std::string&) override { return {}; }
+
+private:
+    bool FConnected = false;
+};
+
 // The Qt host with its message windows recorded instead of shown.
 class RecordingHost : public TQtFormHost {
 public:
+    std::unique_ptr<MeteringLink> CreateAutoPel() override {
+        return std::make_unique<IdleMeteringLink>();
+    }
+    std::unique_ptr<MeteringLink> CreateAutoCltPel() override {
+        return std::make_unique<IdleMeteringLink>();
+    }
     void ShowMessage(const std::string& text) override { Messages.push_back(text); }
     void ShowError(const std::string& text) override { Errors.push_back(text); }
     std::string ExecutableDirectory() override { return Directory; }

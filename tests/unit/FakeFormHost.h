@@ -15,6 +15,19 @@
 
 namespace pelmbus::testsupport {
 
+// A metering link that connects and has no reports: enough for tests where
+// ticking "Сервер ПЕЛ" must hold without a metering program.
+class IdleMeteringLink : public MeteringLink {
+public:
+    void Connect() override { FConnected = true; }
+    void Disconnect() override { FConnected = false; }
+    bool Connected() const override { return FConnected; }
+    std::string DoCommand(const std::string&) override { return {}; }
+
+private:
+    bool FConnected = false;
+};
+
 class FakeFormHost : public TFormHost {
 public:
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
@@ -28,6 +41,12 @@ public:
     void PostToMainThread(std::function<void()> work) override {
         std::lock_guard lock(FMainThreadMutex);
         FMainThreadWork.push_back(std::move(work));
+    }
+    std::unique_ptr<MeteringLink> CreateAutoPel() override {
+        return std::make_unique<IdleMeteringLink>();
+    }
+    std::unique_ptr<MeteringLink> CreateAutoCltPel() override {
+        return std::make_unique<IdleMeteringLink>();
     }
 
     // Delivers the posted messages to the window, as its loop would.

@@ -1,0 +1,10 @@
+#include "Pel_TLB.h"
+
+namespace pelmbus {
+
+TAutoPel::TAutoPel() : TAutoPel(MakeAutomationBackend()) {}
+
+TAutoPel::TAutoPel(std::unique_ptr<AutomationBackend> backend)
+    : TAutomationObject(AutoPelIdentifiers, std::move(backend)) {}
+
+} // namespace pelmbus

@@ -1,0 +1,178 @@
+// The whole chain: pelsim raises RefreshData, PelMBus (offscreen, started as
+// the operator would, with its settings beside it) fetches and parses the
+// reports, and a libmodbus master on the serial line reads the values with
+// their date and time.
+#include "LocaleNumbers.h"
+#include "Pel_TLB.h"
+#include "PtyBridge.h"
+#include "SimulatorProcess.h"
+#include "SystemServices.h"
+#include "TextFile.h"
+
+#include <gtest/gtest.h>
+#include <modbus.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+using namespace pelmbus;
+using namespace pelmbus::testsupport;
+
+namespace {
+
+const QString ServerName = QStringLiteral("ru.pel.Pel");
+constexpr int EventCount = 10;
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+template <typename Condition> bool SpinUntil(Condition done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "pelmbus-e2e-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern + "/";
+        // PelMBus keeps its settings beside itself: a copy of the program in
+        // a directory of its own.
+        std::filesystem::copy_file(PELMBUS_EXECUTABLE, dir_ + "PelMBus");
+        ASSERT_TRUE(WriteTextLines(
+            dir_ + "CfgMBus.txt",
+            {"Программа_сервер=Pel.exe", "Соединение_с_сервером=true",
+             "Настройка_COM_порта=" + bridge_.SlaveSidePath() + ":9600,N,8,2",
+             "Номер_slave_устройства=1", "Уставка_усреднения=6", "Уставка_скользящего_усреднения=6",
+             "Цикл_опроса_порта=250", "Задержка_ответа=0", "Текущие_данные=True",
+             "Усредненные_текущие_данные=True", "Двухчасовые_текущие_данные=True",
+             "Двухчасовые_предыдушие_данные=True", "Данные_текущей_смены=True",
+             "Данные_прошедшей_смены=True", "Текущие_суточные_данные=True",
+             "Данные_за_прошедшие_сутки=True", "Усредненные_скользящие_данные=True"}));
+    }
+
+    void TearDown() override {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.kill();
+            program_.waitForFinished(3000);
+        }
+        pelsim::StopNameOwner(ServerName, 3000);
+        if (ctx_ != nullptr) {
+            modbus_close(ctx_);
+            modbus_free(ctx_);
+        }
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string dir_;
+    PtyBridge bridge_;
+    QProcess program_;
+    modbus_t* ctx_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(EndToEnd, MasterReadsWhatTheSimulatorServedLastWithItsDateAndTime) {
+    // pelsim raises its events, then stands still with the data of the last.
+    pelsim::SimulatorProcess simulator(
+        {"--program", "server", "--period", "0.25", "--event-limit", QString::number(EventCount)},
+        ServerName);
+    QString error;
+    ASSERT_TRUE(simulator.Start(error)) << error.toStdString();
+    TAutoPel watcher;
+    int lastEvent = 0;
+    watcher.OnRefreshData = [&](MeteringLink&, int32_t ind) { lastEvent = ind; };
+    watcher.Connect();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program_.setProcessEnvironment(environment);
+    program_.setProcessChannelMode(QProcess::ForwardedChannels);
+    program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
+    ASSERT_TRUE(program_.waitForStarted(5000));
+
+    ASSERT_TRUE(SpinUntil([&] { return lastEvent == EventCount; }, 10000))
+        << "pelsim raised " << lastEvent << " events";
+    const auto lines = SplitLines(watcher.DoCommand("GetRepData 0 0 0"));
+    ASSERT_EQ(lines.size(), 14u);
+    const TFormatSettings format = UserFormatSettings(); // the same locale as both programs
+    std::vector<uint16_t> expected;
+    for (int i = 0; i < 11; ++i) {
+        const auto bits = std::bit_cast<uint32_t>(StrToSingle(lines[3 + i], format));
+        expected.push_back(static_cast<uint16_t>(bits >> 16));
+        expected.push_back(static_cast<uint16_t>(bits & 0xFFFF));
+    }
+    const std::vector<uint16_t> expectedTime{
+        static_cast<uint16_t>(std::stoi(lines[1].substr(6, 4))),
+        static_cast<uint16_t>(std::stoi(lines[1].substr(3, 2))),
+        static_cast<uint16_t>(std::stoi(lines[1].substr(0, 2))),
+        static_cast<uint16_t>(std::stoi(lines[2].substr(0, 2))),
+        static_cast<uint16_t>(std::stoi(lines[2].substr(3, 2))),
+        static_cast<uint16_t>(std::stoi(lines[2].substr(6, 2)))};
+
+    ctx_ = modbus_new_rtu(bridge_.MasterSidePath().c_str(), 9600, 'N', 8, 2);
+    ASSERT_NE(ctx_, nullptr);
+    modbus_set_slave(ctx_, 1);
+    modbus_set_response_timeout(ctx_, 1, 0);
+    ASSERT_EQ(modbus_connect(ctx_), 0) << modbus_strerror(errno);
+
+    // The refresh of the last event may still be on its way.
+    std::vector<uint16_t> values(22);
+    std::vector<uint16_t> time(6);
+    const bool matched = SpinUntil(
+        [&] {
+            if (modbus_read_registers(ctx_, 0, 22, values.data()) != 22 ||
+                modbus_read_registers(ctx_, 250, 6, time.data()) != 6) {
+                return false;
+            }
+            return values == expected && time == expectedTime;
+        },
+        5000);
+    EXPECT_TRUE(matched);
+    EXPECT_EQ(values, expected) << "floats 0 to 10";
+    EXPECT_EQ(time, expectedTime) << "registers 250 to 255";
+
+    // Closed as by the window's close button: the settings are written.
+    program_.terminate();
+    ASSERT_TRUE(program_.waitForFinished(5000));
+    EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program_.exitCode(), 0);
+    std::vector<std::string> stored;
+    ASSERT_TRUE(ReadTextLines(dir_ + "CfgMBus.txt", stored));
+    EXPECT_NE(std::find(stored.begin(), stored.end(), "Соединение_с_сервером=true"), stored.end());
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,334 @@
+// The window's side of the metering link with scripted links: which link is
+// made and when, what a failed connect leaves, the one-minute watchdog, the
+// data event and the refresh it queues.
+#include "AutomationErrors.h"
+#include "FakeFormHost.h"
+#include "TextFile.h"
+#include "UPelMBus.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <map>
+
+using namespace pelmbus;
+using namespace pelmbus::testsupport;
+
+namespace {
+
+enum class ConnectResult { Connects, SystemError, OtherError };
+
+struct LinkRecord {
+    bool Client = false;
+    int Connects = 0;
+    int Disconnects = 0;
+    bool Connected = false;
+    bool Alive = true;
+    std::vector<std::string> Commands;
+};
+
+// A link whose connect and replies the test decides; what happens to it is
+// kept in a record that outlives it.
+class ScriptedLink : public MeteringLink {
+public:
+    ScriptedLink(LinkRecord& record, ConnectResult result,
+                 const std::map<std::string, std::string>& replies, bool failCommands)
+        : FRecord(record), FResult(result), FReplies(replies), FFailCommands(failCommands) {}
+    ~ScriptedLink() override {
+        Disconnect();
+        FRecord.Alive = false;
+    }
+    void Connect() override {
+        if (FRecord.Connected) {
+            return;
+        }
+        ++FRecord.Connects;
+        if (FResult == ConnectResult::SystemError) {
+            throw EAutomationSystemError(
+                "The name ru.pel.Pel was not provided by any .service files");
+        }
+        if (FResult == ConnectResult::OtherError) {
+            throw EAutomationError("Программа не предоставляет интерфейс");
+        }
+        FRecord.Connected = true;
+    }
+    void Disconnect() override {
+        if (FRecord.Connected) {
+            ++FRecord.Disconnects;
+            FRecord.Connected = false;
+        }
+    }
+    bool Connected() const override { return FRecord.Connected; }
+    std::string DoCommand(const std::string& command) override {
+        Connect();
+        FRecord.Commands.push_back(command);
+        if (FFailCommands) {
+            throw EAutomationError("Отчет недоступен");
+        }
+        const auto reply = FReplies.find(command);
+        return reply == FReplies.end() ? std::string() : reply->second;
+    }
+    void Raise(int32_t ind) {
+        if (FRecord.Connected && OnRefreshData) {
+            OnRefreshData(*this, ind);
+        }
+    }
+
+private:
+    LinkRecord& FRecord;
+    ConnectResult FResult;
+    const std::map<std::string, std::string>& FReplies;
+    bool FFailCommands;
+};
+
+class LinkHost : public FakeFormHost {
+public:
+    std::unique_ptr<MeteringLink> CreateAutoPel() override { return Make(false); }
+    std::unique_ptr<MeteringLink> CreateAutoCltPel() override { return Make(true); }
+
+    ConnectResult NextResult = ConnectResult::Connects;
+    bool FailCommands = false;
+    std::map<std::string, std::string> Replies;
+    std::deque<LinkRecord> Records; // one per link made, in order
+    std::vector<ScriptedLink*> Live;
+
+private:
+    std::unique_ptr<MeteringLink> Make(bool client) {
+        Records.push_back({});
+        Records.back().Client = client;
+        auto link =
+            std::make_unique<ScriptedLink>(Records.back(), NextResult, Replies, FailCommands);
+        Live.push_back(link.get());
+        return link;
+    }
+};
+
+std::string Report(const std::string& date, const std::string& time, float first) {
+    std::string text = "Отчет\r\n" + date + "\r\n" + time + "\r\n";
+    for (int i = 0; i < 11; ++i) {
+        text += std::to_string(static_cast<int>(first) + i) + ",5\r\n";
+    }
+    return text;
+}
+
+class MeteringLinkForm : public ::testing::Test {
+protected:
+    MeteringLinkForm() {
+        Host.Directory = Dir.Path;
+        Host.Format.DecimalSeparator = ",";
+        Host.Replies["GetRepData 0 0 0"] = Report("07.03.2026", "09:15:30", 10);
+    }
+    ~MeteringLinkForm() override {
+        if (Form.InOutPort1) {
+            Form.FormClose();
+        }
+    }
+
+    // Settings that keep the serial port shut and select kind 0 only.
+    void Start(bool connect, bool client) {
+        std::vector<std::string> lines{
+            std::string("Программа_сервер=") + (client ? "CltPel.exe" : "Pel.exe"),
+            std::string("Соединение_с_сервером=") + (connect ? "true" : "false"),
+            "Настройка_COM_порта=/nonexistent/tty:9600,N,8,2"};
+        for (const char* key : {"Усредненные_текущие_данные", "Двухчасовые_текущие_данные",
+                                "Двухчасовые_предыдушие_данные", "Данные_текущей_смены",
+                                "Данные_прошедшей_смены", "Текущие_суточные_данные",
+                                "Данные_за_прошедшие_сутки", "Усредненные_скользящие_данные"}) {
+            lines.push_back(std::string(key) + "=False");
+        }
+        ASSERT_TRUE(WriteTextLines(Dir.Path + "CfgMBus.txt", lines));
+        Form.RunGuarded([this] { Form.FormCreate(); });
+        ASSERT_TRUE(Form.InOutPort1);
+    }
+    bool Flag9() const { return Form.InOutPort1->DataFlags[9]; }
+    uint16_t Register(int index) const {
+        const auto& reg = Form.InOutPort1->BufReg;
+        return static_cast<uint16_t>(reg[2 * index] << 8 | reg[2 * index + 1]);
+    }
+
+    TempDirectory Dir;
+    LinkHost Host;
+    TFPelMBus Form{Host};
+};
+
+} // namespace
+
+TEST_F(MeteringLinkForm, StartWithTheFlagConnectsOneServerLinkOnce) {
+    Start(true, false);
+    ASSERT_EQ(Host.Records.size(), 1u);
+    EXPECT_FALSE(Host.Records[0].Client);
+    EXPECT_EQ(Host.Records[0].Connects, 1);
+    EXPECT_TRUE(Form.AutoPel);
+    EXPECT_FALSE(Form.AutoCltPel);
+    EXPECT_TRUE(Form.CheckBox1.Checked());
+    EXPECT_TRUE(Flag9());
+
+    // Ticking again, by the handler or the operation, makes no second link.
+    Form.CheckBox1Click();
+    Form.ConnectPelApp(true);
+    Form.CheckBox1.SetChecked(true);
+    EXPECT_EQ(Host.Records.size(), 1u);
+    EXPECT_EQ(Host.Records[0].Connects, 1);
+}
+
+TEST_F(MeteringLinkForm, ClientProgramGetsItsOwnLinkAndTheRefreshes) {
+    Start(true, true);
+    ASSERT_EQ(Host.Records.size(), 1u);
+    EXPECT_TRUE(Host.Records[0].Client);
+    EXPECT_TRUE(Form.AutoCltPel);
+    EXPECT_FALSE(Form.AutoPel);
+    Host.Live[0]->Raise(0);
+    Host.DeliverMessages(Form);
+    EXPECT_EQ(Host.Records[0].Commands, std::vector<std::string>{"GetRepData 0 0 0"});
+}
+
+TEST_F(MeteringLinkForm, StartWithoutTheFlagMakesNoLinkAndTheOperatorConnectsAndDisconnects) {
+    Start(false, false);
+    EXPECT_TRUE(Host.Records.empty());
+    Form.CheckBox1.UserClick();
+    ASSERT_EQ(Host.Records.size(), 1u);
+    EXPECT_TRUE(Host.Records[0].Connected);
+    EXPECT_TRUE(Flag9());
+    Form.CheckBox1.UserClick();
+    EXPECT_FALSE(Form.AutoPel);
+    EXPECT_FALSE(Flag9());
+    EXPECT_EQ(Host.Records[0].Disconnects, 1);
+    EXPECT_FALSE(Host.Records[0].Alive) << "a dropped link is released";
+}
+
+TEST_F(MeteringLinkForm, ProgramNotRegisteredUnticksTheBoxQuietlyAndTheWatchdogLetsItBe) {
+    Start(false, false);
+    Host.NextResult = ConnectResult::SystemError;
+    Form.CheckBox1.UserClick();
+    EXPECT_FALSE(Form.CheckBox1.Checked());
+    EXPECT_FALSE(Flag9());
+    EXPECT_FALSE(Form.AutoPel);
+    EXPECT_TRUE(Host.Messages.empty());
+    EXPECT_TRUE(Host.Errors.empty());
+
+    Host.Tick = 10 * 60000;
+    Form.Timer1.Fire();
+    EXPECT_EQ(Host.Records.size(), 1u) << "no reconnect attempts";
+}
+
+TEST_F(MeteringLinkForm, OtherConnectErrorOfTheServerLinkIsQuietToo) {
+    Start(false, false);
+    Host.NextResult = ConnectResult::OtherError;
+    Form.CheckBox1.UserClick();
+    EXPECT_FALSE(Form.CheckBox1.Checked());
+    EXPECT_FALSE(Flag9());
+    EXPECT_FALSE(Form.AutoPel) << "the nested disconnect empties the link";
+    EXPECT_TRUE(Host.Errors.empty());
+}
+
+TEST_F(MeteringLinkForm, OtherConnectErrorOfTheClientLinkReachesTheErrorReport) {
+    Start(false, true);
+    Host.NextResult = ConnectResult::OtherError;
+    Form.CheckBox1.UserClick();
+    ASSERT_EQ(Host.Errors.size(), 1u);
+    EXPECT_EQ(Host.Errors[0], "Программа не предоставляет интерфейс");
+    // The client link's system error stays quiet, as the server link's.
+    Host.Errors.clear();
+    Form.CheckBox1.SetChecked(false);
+    Host.NextResult = ConnectResult::SystemError;
+    Form.CheckBox1.UserClick();
+    EXPECT_TRUE(Host.Errors.empty());
+    EXPECT_FALSE(Form.CheckBox1.Checked());
+    EXPECT_FALSE(Form.AutoCltPel);
+    EXPECT_FALSE(Flag9());
+}
+
+TEST_F(MeteringLinkForm, WatchdogReconnectsOnlyAfterMoreThanAMinuteWithoutAReport) {
+    Start(true, false);
+    Form.LastReportTick = 0xFFFF0000u; // the tick wraps during the minute
+    Host.Tick = 0xFFFF0000u + 60000u;  // exactly 60000 ms later
+    Form.Timer1.Fire();
+    ASSERT_EQ(Host.Records.size(), 1u);
+    EXPECT_TRUE(Host.Records[0].Connected);
+
+    Host.Tick += 1; // 60001 ms
+    Form.Timer1.Fire();
+    ASSERT_EQ(Host.Records.size(), 2u);
+    EXPECT_EQ(Host.Records[0].Disconnects, 1);
+    EXPECT_FALSE(Host.Records[0].Alive);
+    EXPECT_TRUE(Host.Records[1].Connected);
+    EXPECT_TRUE(Form.CheckBox1.Checked());
+    EXPECT_TRUE(Flag9());
+}
+
+TEST_F(MeteringLinkForm, FailedWatchdogReconnectStopsFurtherAttempts) {
+    Start(true, false);
+    Host.NextResult = ConnectResult::SystemError;
+    Host.Tick = 60001;
+    Form.Timer1.Fire();
+    ASSERT_EQ(Host.Records.size(), 2u);
+    EXPECT_FALSE(Flag9());
+    EXPECT_FALSE(Form.CheckBox1.Checked());
+    Host.Tick = 300000;
+    Form.Timer1.Fire();
+    EXPECT_EQ(Host.Records.size(), 2u);
+}
+
+TEST_F(MeteringLinkForm, EachDataEventQueuesOneRefreshThatFillsTheRegisters) {
+    Start(true, false);
+    Host.Live[0]->Raise(5);
+    Host.Live[0]->Raise(-7);
+    ASSERT_EQ(Host.Posted.size(), 2u);
+    for (const auto& message : Host.Posted) {
+        EXPECT_EQ(message.Id, WM_MBUSDATA);
+        EXPECT_EQ(message.WParam, MBusDataRefresh);
+        EXPECT_EQ(message.LParam, 0);
+    }
+    EXPECT_TRUE(Host.Records[0].Commands.empty()) << "the event itself asks nothing";
+
+    Host.Tick = 424242;
+    Host.DeliverMessages(Form);
+    EXPECT_EQ(Host.Records[0].Commands.size(), 2u);
+    EXPECT_TRUE(Host.Errors.empty());
+    EXPECT_EQ(Form.LastReportTick, 424242u);
+    EXPECT_EQ(Form.InOutPort1->BufFloat[0], 10.5f);
+    EXPECT_EQ(Form.InOutPort1->BufFloat[10], 20.5f);
+    EXPECT_EQ(Register(0), std::bit_cast<uint32_t>(10.5f) >> 16);
+    EXPECT_EQ(Register(250), 2026);
+    EXPECT_EQ(Register(252), 7);
+    EXPECT_EQ(Register(255), 30);
+}
+
+TEST_F(MeteringLinkForm, FailingCommandStopsTheRefreshWithTheErrorReport) {
+    Start(true, false);
+    Form.LastReportTick = 1000;
+    Host.Live[0]->Raise(1);
+    Host.Tick = 5000;
+    // Reconnected before the loop delivers the refresh, to a program whose
+    // commands fail.
+    Form.ConnectPelApp(false);
+    Host.FailCommands = true;
+    Form.CheckBox1.UserClick();
+    ASSERT_EQ(Host.Records.size(), 2u);
+    Host.DeliverMessages(Form);
+    ASSERT_EQ(Host.Errors.size(), 1u);
+    EXPECT_EQ(Host.Errors[0], "Отчет недоступен");
+    EXPECT_EQ(Form.LastReportTick, 1000u);
+    EXPECT_EQ(Register(250), 0) << "the registers were not written";
+}
+
+TEST_F(MeteringLinkForm, RefreshWithoutALinkDoesNothing) {
+    Start(true, false);
+    Host.Live[0]->Raise(1);
+    Form.CheckBox1.UserClick(); // disconnects while the refresh is queued
+    EXPECT_FALSE(Form.AutoPel);
+    Host.DeliverMessages(Form);
+    EXPECT_TRUE(Host.Records[0].Commands.empty());
+    EXPECT_TRUE(Host.Errors.empty());
+    EXPECT_EQ(Form.LastReportTick, 0u);
+}
+
+TEST_F(MeteringLinkForm, CloseDisconnectsAfterTheSettingsKeptTheFlag) {
+    Start(true, false);
+    Form.FormClose();
+    EXPECT_EQ(Host.Records[0].Disconnects, 1);
+    EXPECT_FALSE(Host.Records[0].Alive);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadTextLines(Dir.Path + "CfgMBus.txt", lines));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Соединение_с_сервером=true"), lines.end());
+}
