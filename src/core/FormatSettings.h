@@ -3,6 +3,7 @@
 // runs under a "," and a "." locale.
 #pragma once
 
+#include <array>
 #include <string>
 
 namespace pelmbus {
@@ -16,6 +17,18 @@ struct TFormatSettings {
     std::string ThousandSeparator = ",";
     std::string ShortDateFormat = "dd.MM.yyyy";
     std::string LongTimeFormat = "hh:mm:ss";
+    // Names for the picture letters MMM and MMMM (January first), ddd and
+    // dddd (Sunday first), and the texts that AP shows.
+    std::array<std::string, 12> ShortMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::array<std::string, 12> LongMonthNames{"January",   "February", "March",    "April",
+                                               "May",       "June",     "July",     "August",
+                                               "September", "October",  "November", "December"};
+    std::array<std::string, 7> ShortDayNames{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    std::array<std::string, 7> LongDayNames{"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                            "Thursday", "Friday", "Saturday"};
+    std::string TimeAMString = "AM";
+    std::string TimePMString = "PM";
 };
 
 } // namespace pelmbus

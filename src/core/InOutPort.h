@@ -115,6 +115,11 @@ public:
     static bool CheckCRC(const uint8_t* frame, int32_t length);
     int32_t AppendCRC(int32_t length);
 
+    // A frame as two upper-case hexadecimal digits per byte, for the exchange
+    // monitor; empty unless 0 < length < 1024, so it never reads past the
+    // frame (FrameToHex.cpp).
+    static std::string FrameToHex(const std::array<uint8_t, BlockSize>& frame, int32_t length);
+
     // Averages of the current values (floats 0 to 10): the accumulated
     // average publishes floats 11 to 21 once per period of UstUsredn steps and
     // returns true then; the sliding average writes float 88 every step.

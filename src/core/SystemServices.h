@@ -2,6 +2,7 @@
 // platform under src/platform/.
 #pragma once
 
+#include "DateTimeText.h"
 #include "FormatSettings.h"
 
 #include <string>
@@ -18,5 +19,8 @@ TFormatSettings UserFormatSettings();
 // Forces the written contents of a closed file to the disk before it is
 // renamed over an older one. False when that fails.
 bool FlushFileToDisk(const std::string& path);
+
+// The present moment in the user's local time.
+TLocalDateTime LocalNow();
 
 } // namespace pelmbus

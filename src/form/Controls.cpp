@@ -45,6 +45,24 @@ bool TControl::AcceptsInput() const {
     return true;
 }
 
+bool TControl::Focused() const {
+    const TControl* c = this;
+    while (c->FParent != nullptr) {
+        c = c->FParent;
+    }
+    const auto* form = dynamic_cast<const TForm*>(c);
+    return form != nullptr && form->ActiveControl() == this;
+}
+
+void TControl::UserFocus() {
+    if (!AcceptsInput()) {
+        return;
+    }
+    if (TForm* form = Form()) {
+        form->SetActiveControl(this);
+    }
+}
+
 void TControl::Changed() {
     if (OnViewUpdate) {
         OnViewUpdate();
@@ -119,6 +137,7 @@ char TEdit::UserKeyPress(char key) {
     if (!AcceptsInput()) {
         return '\0';
     }
+    UserFocus();
     if (OnKeyPress) {
         RunOperatorEvent([&] { OnKeyPress(key); });
     }
@@ -126,6 +145,7 @@ char TEdit::UserKeyPress(char key) {
 }
 
 void TEdit::UserSetText(const std::string& text) {
+    UserFocus();
     if (!AcceptsInput() || ReadOnly) {
         Changed(); // the view shows the model's text again
         return;
@@ -181,6 +201,7 @@ void TCheckBox::UserClick() {
         Changed();
         return;
     }
+    UserFocus();
     RunOperatorEvent([&] { SetChecked(!FChecked); });
 }
 
@@ -217,6 +238,7 @@ TButton::TButton(TWinControl* parent, std::string name, TBounds bounds, std::str
 
 void TButton::UserClick() {
     if (AcceptsInput()) {
+        UserFocus();
         RunOperatorEvent(OnClick);
     }
 }
@@ -233,6 +255,26 @@ void TItemList::SetItems(std::vector<std::string> items) {
 
 void TItemList::Add(const std::string& item) {
     FItems.push_back(item);
+    Changed();
+}
+
+void TItemList::SetItem(int index, const std::string& item) {
+    if (index >= 0 && index < Count()) {
+        FItems[static_cast<size_t>(index)] = item;
+        Changed();
+    }
+}
+
+void TItemList::Delete(int index) {
+    if (index < 0 || index >= Count()) {
+        return;
+    }
+    FItems.erase(FItems.begin() + index);
+    if (FItemIndex == index) {
+        FItemIndex = -1;
+    } else if (FItemIndex > index) {
+        --FItemIndex;
+    }
     Changed();
 }
 
@@ -261,12 +303,14 @@ TComboBox::TComboBox(TWinControl* parent, std::string name, TBounds bounds,
 }
 
 void TComboBox::UserSelect(int index) {
+    UserFocus();
     if (SelectByOperator(index)) {
         RunOperatorEvent(OnChange);
     }
 }
 
 void TListBox::UserSelect(int index) {
+    UserFocus();
     if (SelectByOperator(index)) {
         RunOperatorEvent(OnClick);
     }
@@ -277,6 +321,27 @@ void TListBox::UserSelect(int index) {
 void TMemo::SetLines(std::vector<std::string> lines) {
     FLines = std::move(lines);
     Changed();
+}
+
+void TMemo::UserSetText(const std::string& text) {
+    if (!AcceptsInput() || ReadOnly) {
+        Changed();
+        return;
+    }
+    UserFocus();
+    FLines.clear();
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            FLines.push_back(text.substr(start));
+            break;
+        }
+        FLines.push_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    // The view shows this text already: no Changed(), which would move the
+    // operator's cursor.
 }
 
 void TShape::SetBrushColor(TColor color) {
@@ -315,6 +380,8 @@ bool TPageControl::UserSelectPage(int index) {
             }
             FActivePageIndex = index;
             changed = true;
+            // The tab control keeps the focus, out of the page left behind.
+            UserFocus();
             Changed();
             if (OnChange) {
                 OnChange();
@@ -325,6 +392,24 @@ bool TPageControl::UserSelectPage(int index) {
         Changed(); // the view goes back to the page that stays active
     }
     return changed;
+}
+
+// --- TSpinButton, TSpeedButton ---
+
+void TSpinButton::UserClick(TUDBtnType button) {
+    if (AcceptsInput()) {
+        RunOperatorEvent(button == TUDBtnType::btNext ? OnUpClick : OnDownClick);
+    }
+}
+
+TSpeedButton::TSpeedButton(TWinControl* parent, std::string name, TBounds bounds,
+                           std::string caption)
+    : TControl(parent, std::move(name), bounds), FCaption(std::move(caption)) {}
+
+void TSpeedButton::UserClick() {
+    if (AcceptsInput()) {
+        RunOperatorEvent(OnClick);
+    }
 }
 
 // --- TTimer ---

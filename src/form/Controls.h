@@ -64,6 +64,12 @@ public:
     // up to the form are enabled and shown.
     bool AcceptsInput() const;
 
+    // True when this control has the input focus.
+    bool Focused() const;
+    // The operator moved the input focus here (a click, the Tab key); a
+    // control that takes no input does not get it.
+    void UserFocus();
+
     // The view's hook, run after the control's state changed.
     std::function<void()> OnViewUpdate;
 
@@ -108,8 +114,13 @@ public:
     // event.
     void RunGuarded(const std::function<void()>& work);
 
+    // The control with the input focus, or none.
+    TControl* ActiveControl() const { return FActiveControl; }
+    void SetActiveControl(TControl* control) { FActiveControl = control; }
+
 private:
     std::string FCaption;
+    TControl* FActiveControl = nullptr;
 };
 
 class TLabel : public TControl {
@@ -141,6 +152,9 @@ public:
     bool ReadOnly = false;
     bool Bold = false;
     TColor Color = clDefault;
+    // A face and a height in pixels of its own; empty and 0 use the form's.
+    std::string FontName;
+    int FontHeight = 0;
 
     std::function<void()> OnChange;
     // The typed character, one byte; the handler may replace it or set it to
@@ -246,6 +260,10 @@ public:
     void Add(const std::string& item);
     int ItemIndex() const { return FItemIndex; }
     void SetItemIndex(int index);
+    // Replaces one item; the selection stays.
+    void SetItem(int index, const std::string& item);
+    // Removes one item; a selection of it is dropped, a later one follows it.
+    void Delete(int index);
 
 protected:
     // The operator chose an item; true when the selection changed.
@@ -273,12 +291,21 @@ public:
     void UserSelect(int index);
 };
 
+enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+
 class TMemo : public TControl {
 public:
     using TControl::TControl;
     const std::vector<std::string>& Lines() const { return FLines; }
     void SetLines(std::vector<std::string> lines);
     TColor Color = clDefault;
+    TScrollStyle ScrollBars = TScrollStyle::ssNone;
+    bool WordWrap = true;
+    bool ReadOnly = false;
+
+    // The operator edited the text: its lines, split at line breaks (CR LF,
+    // LF or CR); a break at the very end starts no further line.
+    void UserSetText(const std::string& text);
 
 private:
     std::vector<std::string> FLines;
@@ -322,6 +349,37 @@ public:
 
 private:
     int FActivePageIndex = 0;
+};
+
+// Two arrow buttons without a buddy: each click runs its handler. They never
+// take the input focus.
+class TSpinButton : public TControl {
+public:
+    using TControl::TControl;
+    std::function<void()> OnUpClick;
+    std::function<void()> OnDownClick;
+    void UserClick(TUDBtnType button);
+};
+
+// The picture a speed button shows.
+enum class TGlyph { None, Apply, Delete };
+
+// A button with a picture that never takes the input focus: clicking it
+// leaves the focus where it was, so its handler can ask who has it.
+class TSpeedButton : public TControl {
+public:
+    TSpeedButton(TWinControl* parent, std::string name, TBounds bounds, std::string caption);
+
+    const std::string& Caption() const { return FCaption; }
+    bool Flat = false;
+    TGlyph Glyph = TGlyph::None;
+    std::string Hint;
+
+    std::function<void()> OnClick;
+    void UserClick();
+
+private:
+    std::string FCaption;
 };
 
 // A timer: not shown, but bound by the view to the window system's timer.

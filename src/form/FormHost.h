@@ -22,6 +22,8 @@ inline constexpr uintptr_t MBusDataPriem = 200;   // a request frame arrived
 inline constexpr uintptr_t MBusDataPered = 210;   // a response frame was sent
 inline constexpr uintptr_t MBusDataRefresh = 230; // the metering application has new data
 
+struct TLocalDateTime; // DateTimeText.h
+
 class TFormHost {
 public:
     virtual ~TFormHost() = default;
@@ -39,6 +41,9 @@ public:
     virtual std::string ExecutableDirectory() = 0;
     // The user's number and date formats.
     virtual TFormatSettings FormatSettings() = 0;
+    // The present moment in local time, for the lines of the exchange
+    // monitor; the system clock unless a host overrides it.
+    virtual TLocalDateTime Now();
     // Runs work on the main thread's loop later; the receive thread hands
     // its events over through this.
     virtual void PostToMainThread(std::function<void()> work) = 0;

@@ -101,6 +101,7 @@ void TFPelMBus::ReportRefresh() {
     sources.Format = FFormat;
     sources.GetTickCount = [this] { return FHost.TickCount(); };
     pelmbus::ReportRefresh(*InOutPort1, sources, LastReportTick);
+    RefreshInspectorAfterReport();
 }
 
 } // namespace pelmbus

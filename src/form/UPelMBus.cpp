@@ -72,9 +72,9 @@ TFPelMBus::TFPelMBus(TFormHost& host)
     lbParams.Bold = true;
     lbParams.Color = EntryListColor;
 
-    // Hidden until the rest of the register inspector joins it on its tab.
-    Button3.SetEnabled(false);
-    Button3.SetVisible(false);
+    BindExchangeMonitor();
+    BindManualEntryTab();
+    BindInspector();
 
     Timer1.OnTimer = [this] { Timer1Timer(); };
 }
@@ -107,8 +107,9 @@ void TFPelMBus::FormCreate() {
     InOutPort1->PostToMainThread = [&host = FHost](std::function<void()> work) {
         host.PostToMainThread(std::move(work));
     };
-    // The port's receive and send events feed the exchange monitor, which
-    // is added with its tab.
+    // The port's receive and send events feed the exchange monitor.
+    InOutPort1->OnPriemDataReady = [this](TInOutPort& sender) { InOutPort1PriemDataReady(sender); };
+    InOutPort1->OnPeredDataReady = [this](TInOutPort& sender) { InOutPort1PeredDataReady(sender); };
     InOutPort1->LoadConfig();
     SettingsToControls();
     // Started also when the port did not open: it then idles until stopped.
@@ -122,6 +123,8 @@ void TFPelMBus::SettingsToControls() {
         return static_cast<int>(std::min<uint32_t>(value, INT_MAX));
     };
 
+    ComboBox2.SetItemIndex(0);
+    FInspectorFloat = false;
     Edit10.SetText(port.StrPort);
     UpDown1.SetPosition(port.SlaveNomer);
     Edit1.SetText(std::to_string(UpDown1.Position()));
@@ -149,11 +152,12 @@ void TFPelMBus::SettingsToControls() {
     port.SetPortActive(true);
     ShowPortStatus();
 
-    // The register inspector starts at register 0 in integer form; its
-    // representation box and its refresh join with the rest of its tab.
+    // The register inspector starts at register 0 in integer form.
     RegNomerMax = 512;
     RegNomerMin = 1;
     RegNomer = 1;
+    Edit4.SetText("1");
+    Edit4Change();
 
     UpDown5.SetPosition(port.ZaderOtveta);
     for (int i = 0; i < DataKindCount; ++i) {
@@ -195,8 +199,11 @@ void TFPelMBus::WMMBusData(uintptr_t wParam, intptr_t /*lParam*/) {
         return; // a message still queued after the close
     }
     switch (wParam) {
-    case MBusDataPriem: // the receive monitor, added with the exchange tab
-    case MBusDataPered: // the send monitor, added with the exchange tab
+    case MBusDataPriem:
+        ShowPriemFrame();
+        break;
+    case MBusDataPered:
+        ShowPeredFrame();
         break;
     case MBusDataRefresh:
         ReportRefresh();

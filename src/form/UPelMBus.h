@@ -9,6 +9,7 @@
 #include "InOutPort.h"
 #include "MeteringLink.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,9 +58,43 @@ public:
     void LoadManualEntries();
     bool SaveManualEntries();
 
+    // Manual input tab.
+    void sbRegUpClick();
+    void sbRegDownClick();
+    void AddBtnClick();
+    void lbParamsClick();
+    void DelBtnClick();
+    void eParamKeyPress(char& key);
+    void eCommentKeyPress(char& key);
+
+    // Register inspector tab. Edit4Change is its refresh: register
+    // RegNomer - 1 of BufReg in the chosen representation.
+    void Edit4Change();
+    void SpinButton1UpClick();
+    void SpinButton1DownClick();
+    void ComboBox2Change();
+    void Edit5KeyPress(char& key);
+    void Button2Click();
+    void Button3Click();
+    // The last step of a report refresh: while the inspector's tab is the
+    // active one, the register it shows follows the new data.
+    void RefreshInspectorAfterReport();
+
+    // Exchange monitor tab: the port's events copy a frame and post
+    // WM_MBUSDATA; the message adds the frame's line to its memo.
+    void InOutPort1PriemDataReady(TInOutPort& sender);
+    void InOutPort1PeredDataReady(TInOutPort& sender);
+    void ShowPriemFrame();
+    void ShowPeredFrame();
+
     // Program-wide state of the window, main thread only.
     std::unique_ptr<TInOutPort> InOutPort1;
     std::string ExeDir;
+    // The last request and response frames, copied for the exchange monitor.
+    std::array<uint8_t, TInOutPort::BlockSize> PriemCopy{};
+    std::array<uint8_t, TInOutPort::BlockSize> PeredCopy{};
+    int32_t PriemLen = 0;
+    int32_t PeredLen = 0;
     int16_t RegNomer = 1;
     int16_t RegNomerMin = 1;
     int16_t RegNomerMax = 512;
@@ -112,18 +147,37 @@ public:
     // Shown over the middle of the tab while the data kinds are chosen.
     TCheckListBox CheckListBox1{&TabSheet1, "CheckListBox1", {8, 30, 224, 124}, DataKindTexts()};
 
+    // Exchange monitor tab: the last request and response frames.
+    TLabel Label7{&TabSheet2, "Label7", {6, 2, 100, 14}, "Прием  "};
+    TMemo Memo2{&TabSheet2, "Memo2", {4, 16, 238, 74}};
+    TLabel Label8{&TabSheet2, "Label8", {6, 92, 100, 14}, "Передача  "};
+    TMemo Memo3{&TabSheet2, "Memo3", {4, 106, 238, 74}};
+
     // Manual input tab: the entry being edited and the list of entries.
     TLabel Label11{&TabSheet3, "Label11", {6, 4, 60, 14}, "Регистр:"};
-    TEdit eRegNum{&TabSheet3, "eRegNum", {6, 18, 44, 20}, "100"};
-    TLabel Label12{&TabSheet3, "Label12", {72, 4, 60, 14}, "Данные:"};
-    TEdit eParam{&TabSheet3, "eParam", {72, 18, 66, 20}, "100,000"};
-    TLabel Label13{&TabSheet3, "Label13", {142, 4, 90, 14}, "Параметр:"};
-    TEdit eComment{&TabSheet3, "eComment", {142, 18, 94, 20}, "Параметр №1"};
-    TListBox lbParams{&TabSheet3, "lbParams", {6, 44, 230, 134}};
+    TEdit eRegNum{&TabSheet3, "eRegNum", {6, 18, 36, 20}, "100"};
+    TSpinButton sbReg{&TabSheet3, "sbReg", {42, 18, 15, 20}};
+    TLabel Label12{&TabSheet3, "Label12", {62, 4, 60, 14}, "Данные:"};
+    TEdit eParam{&TabSheet3, "eParam", {62, 18, 62, 20}, "100,000"};
+    TLabel Label13{&TabSheet3, "Label13", {128, 4, 80, 14}, "Параметр:"};
+    TEdit eComment{&TabSheet3, "eComment", {128, 18, 90, 20}, "Параметр №1"};
+    TSpeedButton AddBtn{&TabSheet3, "AddBtn", {220, 16, 24, 24}, ""};
+    TListBox lbParams{&TabSheet3, "lbParams", {6, 44, 238, 114}};
+    TSpeedButton DelBtn{&TabSheet3, "DelBtn", {6, 160, 128, 22}, "Удалить параметр"};
 
-    // The register inspector's "Ввод": enabled while an inspector edit is
-    // pending, which keeps the operator on that tab.
-    TButton Button3{&SetSheet, "Button3", {150, 96, 60, 22}, "Ввод"};
+    // Register inspector tab: one register as an integer or a float.
+    TGroupBox GroupBox4{&SetSheet, "GroupBox4", {4, 2, 96, 46}, "Регистр"};
+    TEdit Edit4{&GroupBox4, "Edit4", {8, 18, 62, 20}, ""};
+    TSpinButton SpinButton1{&GroupBox4, "SpinButton1", {70, 18, 16, 20}};
+    TGroupBox GroupBox7{&SetSheet, "GroupBox7", {104, 2, 140, 46}, "Представление"};
+    TComboBox ComboBox2{&GroupBox7, "ComboBox2", {8, 18, 124, 20}, {"Целое", "Вещественное"}};
+    TGroupBox GroupBox3{&SetSheet, "GroupBox3", {4, 52, 240, 80}, "Данные"};
+    TLabel Label10{&GroupBox3, "Label10", {8, 22, 76, 14}, "Значение DEC"};
+    TEdit Edit5{&GroupBox3, "Edit5", {86, 18, 94, 20}, ""};
+    TButton Button3{&GroupBox3, "Button3", {184, 17, 50, 22}, "Ввод"};
+    TLabel Label1{&GroupBox3, "Label1", {8, 50, 76, 14}, "Значение HEX"};
+    TEdit Edit6{&GroupBox3, "Edit6", {86, 46, 94, 20}, ""};
+    TButton Button2{&GroupBox3, "Button2", {184, 45, 50, 22}, "Сброс"};
 
     TTimer Timer1{*this, "Timer1", 60000};
 
@@ -133,9 +187,24 @@ private:
     // Controls disabled while the data kinds are chosen.
     void SetSelectionMode(bool on);
     void ShowPortStatus();
+    // Handlers and looks of the three operator tabs, set once by the
+    // constructor.
+    void BindManualEntryTab();
+    void BindInspector();
+    void BindExchangeMonitor();
+    // Inspector: edit mode (a typed value waits for "Ввод" or "Сброс") or
+    // browsing.
+    void SetInspectorEditMode(bool on);
+    // Monitor: one line for a frame, at most four lines kept.
+    void AddMonitorLine(TMemo& memo, const std::array<uint8_t, TInOutPort::BlockSize>& frame,
+                        int32_t length);
 
     TFormHost& FHost;
     TFormatSettings FFormat;
+    // The representation the inspector's bounds were set for, so that each
+    // change of ComboBox2 moves RegNomerMax once.
+    bool FInspectorFloat = false;
+    bool FInspectorRefreshing = false;
 };
 
 } // namespace pelmbus

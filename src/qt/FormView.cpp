@@ -14,6 +14,8 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -109,6 +111,58 @@ public:
                     [&model, button] { model.UserClick(button); });
         }
     }
+};
+
+// Two arrow buttons without a buddy; like the up-down they take no focus.
+class TSpinButtonWidget : public QWidget {
+public:
+    TSpinButtonWidget(TSpinButton& model, QWidget* parent) : QWidget(parent) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        for (const TUDBtnType button : {TUDBtnType::btNext, TUDBtnType::btPrev}) {
+            auto* arrow = new QToolButton(this);
+            arrow->setArrowType(button == TUDBtnType::btNext ? Qt::UpArrow : Qt::DownArrow);
+            arrow->setAutoRepeat(true);
+            arrow->setFocusPolicy(Qt::NoFocus);
+            arrow->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+            arrow->setObjectName(button == TUDBtnType::btNext ? "up" : "down");
+            layout->addWidget(arrow);
+            connect(arrow, &QToolButton::clicked, this,
+                    [&model, button] { model.UserClick(button); });
+        }
+    }
+};
+
+QIcon GlyphIcon(TGlyph glyph, const QStyle* style) {
+    switch (glyph) {
+    case TGlyph::Apply:
+        return style->standardIcon(QStyle::SP_DialogApplyButton);
+    case TGlyph::Delete:
+        return style->standardIcon(QStyle::SP_DialogDiscardButton);
+    case TGlyph::None:
+        break;
+    }
+    return {};
+}
+
+// Tells a model that the operator put the input focus into its widget.
+class TFocusWatch : public QObject {
+public:
+    TFocusWatch(TControl& control, QWidget* widget) : QObject(widget), FControl(control) {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn) {
+            FControl.UserFocus();
+        }
+        return false;
+    }
+
+private:
+    TControl& FControl;
 };
 
 class TShapeWidget : public QWidget {
@@ -209,7 +263,12 @@ void Show(TControl& control, QWidget* widget) {
         for (const std::string& line : memo->Lines()) {
             lines << ToQString(line);
         }
-        static_cast<QPlainTextEdit*>(widget)->setPlainText(lines.join('\n'));
+        auto* text = static_cast<QPlainTextEdit*>(widget);
+        const QString joined = lines.join('\n');
+        if (text->toPlainText() != joined) {
+            text->setPlainText(joined);
+        }
+        text->setReadOnly(memo->ReadOnly);
     } else if (auto* pages = dynamic_cast<TPageControl*>(&control)) {
         static_cast<QTabWidget*>(widget)->setCurrentIndex(pages->ActivePageIndex());
     } else if (dynamic_cast<TShape*>(&control) != nullptr) {
@@ -298,6 +357,16 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
     } else if (auto* edit = dynamic_cast<TEdit*>(&control)) {
         auto* line = new TEditWidget(*edit, parent);
         line->setText(ToQString(edit->Text()));
+        if (!edit->FontName.empty() || edit->FontHeight > 0) {
+            QFont font = line->font();
+            if (!edit->FontName.empty()) {
+                font.setFamily(ToQString(edit->FontName));
+            }
+            if (edit->FontHeight > 0) {
+                font.setPixelSize(edit->FontHeight);
+            }
+            line->setFont(font);
+        }
         SetBold(line, edit->Bold);
         SetBackground(line, edit->Color);
         widget = line;
@@ -351,9 +420,34 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
         widget = list;
     } else if (auto* memo = dynamic_cast<TMemo*>(&control)) {
         auto* text = new QPlainTextEdit(parent);
-        text->setLineWrapMode(QPlainTextEdit::NoWrap);
+        text->setLineWrapMode(memo->WordWrap ? QPlainTextEdit::WidgetWidth
+                                             : QPlainTextEdit::NoWrap);
+        const TScrollStyle bars = memo->ScrollBars;
+        const bool horizontal = bars == TScrollStyle::ssBoth || bars == TScrollStyle::ssHorizontal;
+        const bool vertical = bars == TScrollStyle::ssBoth || bars == TScrollStyle::ssVertical;
+        text->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn
+                                                      : Qt::ScrollBarAlwaysOff);
+        text->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         SetBackground(text, memo->Color);
+        connect(text, &QPlainTextEdit::textChanged, text, [memo, text] {
+            // Only the operator's typing: the model's own lines are shown
+            // with the signals blocked.
+            memo->UserSetText(ToStdString(text->toPlainText()));
+        });
         widget = text;
+    } else if (auto* spin = dynamic_cast<TSpinButton*>(&control)) {
+        widget = new TSpinButtonWidget(*spin, parent);
+    } else if (auto* speed = dynamic_cast<TSpeedButton*>(&control)) {
+        auto* tool = new QToolButton(parent);
+        tool->setFocusPolicy(Qt::NoFocus);
+        tool->setAutoRaise(speed->Flat);
+        tool->setText(ToQString(speed->Caption()));
+        tool->setToolTip(ToQString(speed->Hint));
+        tool->setIcon(GlyphIcon(speed->Glyph, tool->style()));
+        tool->setToolButtonStyle(speed->Caption().empty() ? Qt::ToolButtonIconOnly
+                                                          : Qt::ToolButtonTextBesideIcon);
+        connect(tool, &QToolButton::clicked, tool, [speed] { speed->UserClick(); });
+        widget = tool;
     } else if (auto* shape = dynamic_cast<TShape*>(&control)) {
         widget = new TShapeWidget(*shape, parent);
     } else if (auto* timer = dynamic_cast<TTimer*>(&control)) {
@@ -379,6 +473,10 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
 }
 
 void TFormView::Bind(TControl& control, QWidget* widget) {
+    new TFocusWatch(control, widget);
+    if (auto* tabs = qobject_cast<QTabWidget*>(widget)) {
+        new TFocusWatch(control, tabs->tabBar());
+    }
     control.OnViewUpdate = [&control, widget] { Show(control, widget); };
     FBound.push_back(&control);
     Show(control, widget);

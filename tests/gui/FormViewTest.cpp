@@ -11,10 +11,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -217,6 +219,97 @@ TEST_F(FormView, PostedMessageIsDeliveredLaterByTheLoop) {
     EXPECT_TRUE(delivered.empty()); // posted, never sent
     QCoreApplication::processEvents();
     EXPECT_EQ(delivered, (std::vector<uintptr_t>{MBusDataRefresh, MBusDataPriem}));
+}
+
+// The three operator tabs: spin and speed buttons, focus, the combo box,
+// the memos. The window is made active so that focus moves as it would.
+class OperatorTabs : public FormView {
+protected:
+    void SetUp() override {
+        FormView::SetUp();
+        View->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(View.get()));
+    }
+    void ShowPage(int index) {
+        Widget<QTabWidget>(Form->PageControl1)->setCurrentIndex(index);
+        ASSERT_EQ(Form->PageControl1.ActivePageIndex(), index);
+    }
+    void ClickArrow(const TControl& control, const char* arrow) {
+        auto* button = View->WidgetOf(control)->findChild<QToolButton*>(arrow);
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+};
+
+TEST_F(OperatorTabs, ManualEntriesAreAddedAndDeletedOnlyFromTheFocusedList) {
+    ShowPage(2);
+    ClickArrow(Form->sbReg, "up");
+    EXPECT_EQ(Widget<QLineEdit>(Form->eRegNum)->text(), "180");
+    auto* param = Widget<QLineEdit>(Form->eParam);
+    param->setFocus();
+    param->selectAll();
+    QTest::keyClicks(param, "2x5");
+    QTest::keyClick(param, Qt::Key_Return);
+    auto* list = Widget<QListWidget>(Form->lbParams);
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), "180=25 = Параметр №1");
+
+    auto* del = qobject_cast<QToolButton*>(View->WidgetOf(Form->DelBtn));
+    ASSERT_NE(del, nullptr);
+    EXPECT_EQ(del->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(View->WidgetOf(Form->AddBtn)->toolTip(), "Занести значения в регистр");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    EXPECT_TRUE(Form->lbParams.Focused());
+    Widget<QLineEdit>(Form->eComment)->setFocus();
+    QTest::mouseClick(del, Qt::LeftButton);
+    EXPECT_EQ(list->count(), 1);
+    list->setFocus();
+    QTest::mouseClick(del, Qt::LeftButton);
+    EXPECT_EQ(list->count(), 0);
+}
+
+TEST_F(OperatorTabs, InspectorMovesSwitchesAndRefusesAValueThatIsNoNumber) {
+    ShowPage(3);
+    ClickArrow(Form->SpinButton1, "down");
+    EXPECT_EQ(Widget<QLineEdit>(Form->Edit4)->text(), "511");
+    auto* combo = Widget<QComboBox>(Form->ComboBox2);
+    EXPECT_EQ(combo->currentText(), "Целое");
+    QTest::keyClick(combo, Qt::Key_Down);
+    EXPECT_EQ(Form->ComboBox2.ItemIndex(), 1);
+    EXPECT_EQ(Widget<QLineEdit>(Form->Edit4)->text(), "510");
+    EXPECT_EQ(Widget<QLineEdit>(Form->Edit6)->text(), "00000000");
+
+    auto* value = Widget<QLineEdit>(Form->Edit5);
+    value->selectAll();
+    QTest::keyClicks(value, "x");
+    auto* enter = Widget<QPushButton>(Form->Button3);
+    EXPECT_TRUE(enter->isEnabled());
+    EXPECT_FALSE(combo->isEnabled());
+    QTest::mouseClick(enter, Qt::LeftButton);
+    EXPECT_EQ(value->text(), "Ошибка");
+    QTest::mouseClick(Widget<QPushButton>(Form->Button2), Qt::LeftButton);
+    EXPECT_FALSE(enter->isEnabled());
+    EXPECT_EQ(value->text().left(1), "0");
+}
+
+TEST_F(OperatorTabs, MonitorMemosAreLightGreenWithBothScrollBarsAndTakeTypedLines) {
+    auto* memo = Widget<QPlainTextEdit>(Form->Memo2);
+    EXPECT_EQ(memo->palette().color(QPalette::Base), QColor(209, 231, 209));
+    EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+    Form->PriemLen = 2;
+    Form->ShowPriemFrame();
+    EXPECT_TRUE(memo->toPlainText().startsWith("0000   "));
+    ShowPage(1);
+    memo->setFocus();
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClick(memo, Qt::Key_Return);
+    QTest::keyClicks(memo, "ab");
+    ASSERT_EQ(Form->Memo2.Lines().size(), 2u);
+    EXPECT_EQ(Form->Memo2.Lines()[1], "ab");
 }
 
 int main(int argc, char** argv) {

@@ -18,8 +18,10 @@ done
 Xvfb ":$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 app_pid=
+socat_pid=
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$socat_pid" ] && kill "$socat_pid" 2>/dev/null
     kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null || true
 }
@@ -34,6 +36,16 @@ done
 work=$(mktemp -d)
 cp build/default/src/qt/PelMBus "$work/"
 printf '178=12,5 = Давление\r\n180=100 = Параметр №1\r\n' | iconv -f UTF-8 -t CP1251 >"$work/RegData.mrd"
+# A pseudo-terminal pair: the program serves one end and mbpoll asks on the
+# other, so that the exchange monitor has frames to show.
+socat pty,raw,echo=0,link="$work/line" pty,raw,echo=0,link="$work/master" 2>/dev/null &
+socat_pid=$!
+for _ in $(seq 50); do
+    [ -e "$work/line" ] && [ -e "$work/master" ] && break
+    sleep 0.1
+done
+printf 'Настройка_COM_порта=%s:9600,N,8,2\r\n' "$work/line" | iconv -f UTF-8 -t CP1251 \
+    >"$work/CfgMBus.txt"
 QT_QPA_PLATFORM=xcb "$work/PelMBus" &
 app_pid=$!
 window=$(timeout 20 xdotool search --sync --name 'ModBus v2.20' | head -n 1)
@@ -53,6 +65,12 @@ shoot tab1-settings
 click 190 158 # "Выбор данных"
 shoot tab1-choice
 click 190 180 # "Принять"
+# Two requests: one answered, one for another slave that gets no answer.
+for slave in 1 7; do
+    mbpoll -m rtu -a "$slave" -0 -r 0 -c 2 -1 -o 2 -b 9600 -P none -s 2 "$work/master" \
+        >/dev/null 2>&1 || true
+done
+sleep 0.3
 for i in 1 2 3; do
     click "${tab_x[$i]}" 10
     shoot "tab$((i + 1))"

@@ -190,3 +190,38 @@ TEST(Controls, ViewIsToldOfEveryStateChangeFromCode) {
     w.Edit.SetEnabled(false);
     EXPECT_EQ(updates, 2);
 }
+
+TEST(Controls, FocusFollowsTheOperatorButNotIntoDisabledControlsOrSpeedButtons) {
+    Window w;
+    TSpeedButton speed{&w.Second, "Speed", {}, "Speed"};
+    int clicks = 0;
+    speed.OnClick = [&] { clicks += w.List.Focused() ? 1 : 100; };
+    w.Pages.SetActivePageIndex(1);
+    w.List.SetItems({"a", "b"});
+    w.List.UserSelect(1);
+    speed.UserClick();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(w.ActiveControl(), &w.List);
+
+    w.Edit.SetEnabled(false);
+    w.Edit.UserFocus();
+    EXPECT_TRUE(w.List.Focused());
+    // A new page: the tab control keeps the focus.
+    EXPECT_TRUE(w.Pages.UserSelectPage(0));
+    EXPECT_TRUE(w.Pages.Focused());
+}
+
+TEST(Controls, DeletingAnItemDropsOrShiftsTheSelection) {
+    Window w;
+    w.List.SetItems({"a", "b", "c"});
+    w.List.SetItemIndex(2);
+    w.List.Delete(0);
+    EXPECT_EQ(w.List.Items(), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(w.List.ItemIndex(), 1);
+    w.List.SetItem(1, "C");
+    EXPECT_EQ(w.List.ItemIndex(), 1);
+    w.List.Delete(1);
+    EXPECT_EQ(w.List.ItemIndex(), -1);
+    w.List.Delete(5); // nothing there
+    EXPECT_EQ(w.List.Items(), std::vector<std::string>{"b"});
+}

@@ -2,6 +2,7 @@
 // queues what it posts, for the test to deliver.
 #pragma once
 
+#include "DateTimeText.h"
 #include "FormHost.h"
 #include "UPelMBus.h"
 
@@ -36,6 +37,7 @@ public:
     void ShowMessage(const std::string& text) override { Messages.push_back(text); }
     void ShowError(const std::string& text) override { Errors.push_back(text); }
     uint32_t TickCount() override { return Tick; }
+    TLocalDateTime Now() override { return Time; }
     std::string ExecutableDirectory() override { return Directory; }
     TFormatSettings FormatSettings() override { return Format; }
     void PostToMainThread(std::function<void()> work) override {
@@ -82,6 +84,7 @@ public:
     std::vector<std::string> Messages;
     std::vector<std::string> Errors;
     uint32_t Tick = 0;
+    TLocalDateTime Time{2024, 3, 5, 19, 8, 9, 250};
     std::string Directory;
     TFormatSettings Format;
 

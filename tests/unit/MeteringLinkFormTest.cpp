@@ -294,6 +294,20 @@ TEST_F(MeteringLinkForm, EachDataEventQueuesOneRefreshThatFillsTheRegisters) {
     EXPECT_EQ(Register(255), 30);
 }
 
+TEST_F(MeteringLinkForm, RefreshUpdatesTheInspectorOnlyWhileItsTabIsActive) {
+    Start(true, false);
+    ASSERT_EQ(Form.Edit5.Text(), "0"); // register 0 before any report
+    Host.Live[0]->Raise(1);
+    Host.DeliverMessages(Form);
+    EXPECT_EQ(Form.Edit5.Text(), "0") << "the settings tab is active";
+
+    ASSERT_TRUE(Form.PageControl1.UserSelectPage(3));
+    Host.Replies["GetRepData 0 0 0"] = Report("08.03.2026", "10:00:00", 20);
+    Host.Live[0]->Raise(1);
+    Host.DeliverMessages(Form);
+    EXPECT_EQ(Form.Edit5.Text(), std::to_string(std::bit_cast<uint32_t>(20.5f) >> 16));
+}
+
 TEST_F(MeteringLinkForm, FailingCommandStopsTheRefreshWithTheErrorReport) {
     Start(true, false);
     Form.LastReportTick = 1000;

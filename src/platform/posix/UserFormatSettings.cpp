@@ -71,6 +71,28 @@ std::string PictureFromStrftime(std::string_view format) {
     return picture;
 }
 
+// Month and day names and the AM and PM texts; a name the locale leaves
+// empty keeps its default.
+void ReadNames(TFormatSettings& settings, locale_t locale) {
+    const auto take = [locale](std::string& name, nl_item item) {
+        const std::string text = nl_langinfo_l(item, locale);
+        if (!text.empty()) {
+            name = text;
+        }
+    };
+    for (int i = 0; i < 12; ++i) {
+        take(settings.ShortMonthNames[static_cast<size_t>(i)], ABMON_1 + i);
+        take(settings.LongMonthNames[static_cast<size_t>(i)], MON_1 + i);
+    }
+    for (int i = 0; i < 7; ++i) {
+        take(settings.ShortDayNames[static_cast<size_t>(i)], ABDAY_1 + i);
+        take(settings.LongDayNames[static_cast<size_t>(i)], DAY_1 + i);
+    }
+    // A locale without a 12-hour clock has none; its pictures do not ask.
+    settings.TimeAMString = nl_langinfo_l(AM_STR, locale);
+    settings.TimePMString = nl_langinfo_l(PM_STR, locale);
+}
+
 } // namespace
 
 TFormatSettings UserFormatSettings() {
@@ -85,6 +107,7 @@ TFormatSettings UserFormatSettings() {
     const std::string thousands = nl_langinfo_l(THOUSEP, locale);
     const std::string date = PictureFromStrftime(nl_langinfo_l(D_FMT, locale));
     const std::string time = PictureFromStrftime(nl_langinfo_l(T_FMT, locale));
+    ReadNames(settings, locale);
     freelocale(locale);
     if (!decimal.empty()) {
         settings.DecimalSeparator = decimal;

@@ -1,0 +1,11 @@
+#include "FormHost.h"
+
+#include "SystemServices.h"
+
+namespace pelmbus {
+
+TLocalDateTime TFormHost::Now() {
+    return LocalNow();
+}
+
+} // namespace pelmbus
