@@ -137,10 +137,14 @@ float StrToSingle(const std::string& text, const TFormatSettings& format) {
     return static_cast<float>(value);
 }
 
-std::string FormatGeneral(double value, const TFormatSettings& format) {
-    char buffer[64];
-    const auto [end, ec] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+namespace {
+
+// to_chars never depends on the C library's locale; its point becomes the
+// locale's separator here.
+std::string FormatWithSeparator(double value, std::chars_format style, int precision,
+                                const TFormatSettings& format) {
+    char buffer[512]; // room for the longest fixed-point double
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, style, precision);
     std::string out;
     for (const char* p = buffer; ec == std::errc{} && p != end; ++p) {
         if (*p == '.') {
@@ -150,6 +154,16 @@ std::string FormatGeneral(double value, const TFormatSettings& format) {
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string FormatGeneral(double value, const TFormatSettings& format) {
+    return FormatWithSeparator(value, std::chars_format::general, 15, format);
+}
+
+std::string FormatFixed(double value, int decimals, const TFormatSettings& format) {
+    return FormatWithSeparator(value, std::chars_format::fixed, decimals, format);
 }
 
 std::string FormatThousands(int64_t value, const TFormatSettings& format) {

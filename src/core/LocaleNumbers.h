@@ -29,6 +29,10 @@ float StrToSingle(const std::string& text, const TFormatSettings& format);
 // e.g. 12,5 or 1e+20.
 std::string FormatGeneral(double value, const TFormatSettings& format);
 
+// Fixed-point with the given number of decimals and the locale's separator
+// ("%1.3f" with decimals 3): 42,000.
+std::string FormatFixed(double value, int decimals, const TFormatSettings& format);
+
 // Whole number grouped by thousands with the locale's separator: 1 000.
 std::string FormatThousands(int64_t value, const TFormatSettings& format);
 

@@ -9,7 +9,6 @@
 #include "SinglePrecision.h"
 
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -34,18 +33,7 @@ std::string FormatFixed3(float value, const TFormatSettings& format) {
     if (std::isinf(value)) {
         return value < 0 ? "-INF" : "INF";
     }
-    char buffer[64];
-    const auto [end, ec] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
-    std::string out;
-    for (const char* p = buffer; ec == std::errc{} && p != end; ++p) {
-        if (*p == '.') {
-            out += format.DecimalSeparator;
-        } else {
-            out += *p;
-        }
-    }
-    return out;
+    return FormatFixed(value, 3, format);
 }
 
 std::string FormatHex(const char* picture, uint32_t value) {

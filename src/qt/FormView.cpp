@@ -92,10 +92,11 @@ private:
     TEdit& FModel;
 };
 
-// Two arrow buttons stacked, as the window system's up-down control.
-class TUpDownWidget : public QWidget {
+// Two arrow buttons stacked, as the window system's up-down control (with a
+// buddy edit) and spin button (without one); neither takes the focus.
+class TArrowPairWidget : public QWidget {
 public:
-    TUpDownWidget(TUpDown& model, QWidget* parent) : QWidget(parent) {
+    TArrowPairWidget(std::function<void(TUDBtnType)> click, QWidget* parent) : QWidget(parent) {
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
@@ -107,29 +108,7 @@ public:
             arrow->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
             arrow->setObjectName(button == TUDBtnType::btNext ? "up" : "down");
             layout->addWidget(arrow);
-            connect(arrow, &QToolButton::clicked, this,
-                    [&model, button] { model.UserClick(button); });
-        }
-    }
-};
-
-// Two arrow buttons without a buddy; like the up-down they take no focus.
-class TSpinButtonWidget : public QWidget {
-public:
-    TSpinButtonWidget(TSpinButton& model, QWidget* parent) : QWidget(parent) {
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        for (const TUDBtnType button : {TUDBtnType::btNext, TUDBtnType::btPrev}) {
-            auto* arrow = new QToolButton(this);
-            arrow->setArrowType(button == TUDBtnType::btNext ? Qt::UpArrow : Qt::DownArrow);
-            arrow->setAutoRepeat(true);
-            arrow->setFocusPolicy(Qt::NoFocus);
-            arrow->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-            arrow->setObjectName(button == TUDBtnType::btNext ? "up" : "down");
-            layout->addWidget(arrow);
-            connect(arrow, &QToolButton::clicked, this,
-                    [&model, button] { model.UserClick(button); });
+            connect(arrow, &QToolButton::clicked, this, [click, button] { click(button); });
         }
     }
 };
@@ -371,7 +350,8 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
         SetBackground(line, edit->Color);
         widget = line;
     } else if (auto* upDown = dynamic_cast<TUpDown*>(&control)) {
-        widget = new TUpDownWidget(*upDown, parent);
+        widget = new TArrowPairWidget([upDown](TUDBtnType button) { upDown->UserClick(button); },
+                                      parent);
     } else if (auto* check = dynamic_cast<TCheckBox*>(&control)) {
         auto* box = new QCheckBox(ToQString(check->Caption()), parent);
         connect(box, &QCheckBox::clicked, box, [check, box] {
@@ -436,7 +416,8 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
         });
         widget = text;
     } else if (auto* spin = dynamic_cast<TSpinButton*>(&control)) {
-        widget = new TSpinButtonWidget(*spin, parent);
+        widget =
+            new TArrowPairWidget([spin](TUDBtnType button) { spin->UserClick(button); }, parent);
     } else if (auto* speed = dynamic_cast<TSpeedButton*>(&control)) {
         auto* tool = new QToolButton(parent);
         tool->setFocusPolicy(Qt::NoFocus);
