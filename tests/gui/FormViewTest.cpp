@@ -3,6 +3,7 @@
 // WM_MBUSDATA travels through the Qt loop.
 #include "FormView.h"
 #include "AppStyle.h"
+#include "IdleMeteringLink.h"
 #include "QtFormHost.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
@@ -27,21 +28,9 @@
 #include <filesystem>
 
 using namespace pelmbus;
+using namespace pelmbus::testsupport;
 
 namespace {
-
-// A metering link that connects and has no reports, so that the view's
-// tests need no metering program on a bus.
-class IdleMeteringLink : public MeteringLink {
-public:
-    void Connect() override { FConnected = true; }
-    void Disconnect() override { FConnected = false; }
-    bool Connected() const override { return FConnected; }
-    std::string DoCommand(const std::string&) override { return {}; }
-
-private:
-    bool FConnected = false;
-};
 
 // The Qt host with its message windows recorded instead of shown.
 class RecordingHost : public TQtFormHost {

@@ -8,7 +8,9 @@
 #include "Pel_TLB.h"
 #include "ReportRefresh.h"
 #include "SimulatorProcess.h"
+#include "SpinEventLoop.h"
 #include "SystemServices.h"
+#include "TextFile.h"
 
 #include <gtest/gtest.h>
 
@@ -23,45 +25,12 @@
 #include <sstream>
 
 using namespace pelmbus;
+using namespace pelmbus::testsupport;
 
 namespace {
 
 const QString ServerName = QStringLiteral("ru.pel.Pel");
 const QString ClientName = QStringLiteral("ru.pel.CltPel");
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.push_back(line);
-            line.clear();
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else {
-            line += text[i];
-        }
-    }
-    if (!line.empty()) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` ran out.
-template <typename Condition> bool SpinUntil(Condition done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 void SpinFor(int ms) {
     SpinUntil([] { return false; }, ms);
@@ -94,7 +63,7 @@ TEST_F(DBusLink, ActivationStartsTheServerProgramAndItsReportsParse) {
     EXPECT_GT(pelsim::NameOwnerProcess(ServerName), 0);
     EXPECT_EQ(pelsim::NameOwnerProcess(ClientName), 0);
 
-    const auto lines = SplitLines(reply);
+    const auto lines = SplitTextLines(reply);
     ASSERT_EQ(lines.size(), 14u) << reply;
     EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\d\d\.\d\d\.\d{4})"))) << lines[1];
     EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\d\d:\d\d:\d\d)"))) << lines[2];
@@ -115,7 +84,7 @@ TEST_F(DBusLink, ActivationStartsTheClientProgramOnly) {
     EXPECT_TRUE(link.Connected());
     EXPECT_GT(pelsim::NameOwnerProcess(ClientName), 0);
     EXPECT_EQ(pelsim::NameOwnerProcess(ServerName), 0);
-    EXPECT_EQ(SplitLines(link.DoCommand("GetRepData 0 0 0")).size(), 14u);
+    EXPECT_EQ(SplitTextLines(link.DoCommand("GetRepData 0 0 0")).size(), 14u);
 }
 
 TEST_F(DBusLink, RunningProgramIsUsedAsItIs) {
@@ -243,7 +212,7 @@ TEST_F(DBusLink, ShortRepliesHaveTheLinesAsked) {
     pelsim::SimulatorProcess simulator({"--program", "server", "--reply-lines", "8"}, ServerName);
     StartSimulator(simulator);
     TAutoPel link;
-    EXPECT_EQ(SplitLines(link.DoCommand("GetRepData 0 0 0")).size(), 8u);
+    EXPECT_EQ(SplitTextLines(link.DoCommand("GetRepData 0 0 0")).size(), 8u);
 }
 
 uint16_t Register(const TInOutPort& port, int index) {
@@ -271,7 +240,7 @@ TEST_F(DBusLink, RefreshThroughTheLinkFillsFloatsRegistersAndDates) {
     ReportRefresh(port, LinkSources(link, entries), lastReportTick);
     EXPECT_EQ(lastReportTick, 777u);
 
-    const auto lines = SplitLines(link.DoCommand("GetRepData 0 0 0"));
+    const auto lines = SplitTextLines(link.DoCommand("GetRepData 0 0 0"));
     ASSERT_EQ(lines.size(), 14u);
     for (int i = 0; i < 11; ++i) {
         const float served = static_cast<float>(StrToFloat(lines[3 + i], UserFormatSettings()));

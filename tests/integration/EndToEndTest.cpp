@@ -6,6 +6,7 @@
 #include "Pel_TLB.h"
 #include "PtyBridge.h"
 #include "SimulatorProcess.h"
+#include "SpinEventLoop.h"
 #include "SystemServices.h"
 #include "TextFile.h"
 
@@ -29,34 +30,6 @@ namespace {
 
 const QString ServerName = QStringLiteral("ru.pel.Pel");
 constexpr int EventCount = 10;
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
-template <typename Condition> bool SpinUntil(Condition done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -122,7 +95,7 @@ TEST_F(EndToEnd, MasterReadsWhatTheSimulatorServedLastWithItsDateAndTime) {
 
     ASSERT_TRUE(SpinUntil([&] { return lastEvent == EventCount; }, 10000))
         << "pelsim raised " << lastEvent << " events";
-    const auto lines = SplitLines(watcher.DoCommand("GetRepData 0 0 0"));
+    const auto lines = SplitTextLines(watcher.DoCommand("GetRepData 0 0 0"));
     ASSERT_EQ(lines.size(), 14u);
     const TFormatSettings format = UserFormatSettings(); // the same locale as both programs
     std::vector<uint16_t> expected;

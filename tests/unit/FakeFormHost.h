@@ -4,6 +4,7 @@
 
 #include "DateTimeText.h"
 #include "FormHost.h"
+#include "IdleMeteringLink.h"
 #include "UPelMBus.h"
 
 #include <cstdlib>
@@ -15,19 +16,6 @@
 #include <vector>
 
 namespace pelmbus::testsupport {
-
-// A metering link that connects and has no reports: enough for tests where
-// ticking "Сервер ПЕЛ" must hold without a metering program.
-class IdleMeteringLink : public MeteringLink {
-public:
-    void Connect() override { FConnected = true; }
-    void Disconnect() override { FConnected = false; }
-    bool Connected() const override { return FConnected; }
-    std::string DoCommand(const std::string&) override { return {}; }
-
-private:
-    bool FConnected = false;
-};
 
 class FakeFormHost : public TFormHost {
 public:
