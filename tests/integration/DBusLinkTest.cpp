@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <bit>
 #include <chrono>

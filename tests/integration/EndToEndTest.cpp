@@ -14,9 +14,7 @@
 #include <modbus.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 
 #include <bit>
 #include <cerrno>
