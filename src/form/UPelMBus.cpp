@@ -144,8 +144,8 @@ void TFPelMBus::SettingsToControls() {
     if (port.UstUsrednCl() != static_cast<uint32_t>(UpDown4.Position())) {
         Edit7Change();
     }
-    // The polling cycle and the response delay keep their loaded values
-    // until the operator clicks their up-downs.
+    // The polling cycle keeps its loaded value until the operator clicks its
+    // up-down.
     UpDown2.SetPosition(position(port.CiclOprosa));
 
     port.StrPort = Edit10.Text();
@@ -160,6 +160,11 @@ void TFPelMBus::SettingsToControls() {
     Edit4Change();
 
     UpDown5.SetPosition(port.ZaderOtveta);
+    // A loaded delay beyond the up-down's range shows clamped; the port
+    // serves the shown one, not a pause of seconds per byte.
+    if (port.ZaderOtveta != UpDown5.Position()) {
+        port.ZaderOtveta = static_cast<uint16_t>(UpDown5.Position());
+    }
     for (int i = 0; i < DataKindCount; ++i) {
         CheckListBox1.SetChecked(i, port.DataFlags[static_cast<size_t>(i)]);
     }

@@ -195,6 +195,8 @@ private:
     // Inspector: edit mode (a typed value waits for "Ввод" or "Сброс") or
     // browsing.
     void SetInspectorEditMode(bool on);
+    // The inspector's refresh; without showValue, Edit5 keeps its text.
+    void ShowInspectedRegister(bool showValue);
     // Monitor: one line for a frame, at most four lines kept.
     void AddMonitorLine(TMemo& memo, const std::array<uint8_t, TInOutPort::BlockSize>& frame,
                         int32_t length);
