@@ -3,9 +3,9 @@
 // receive thread, the averaging state and the configuration lines.
 #pragma once
 
-#include "SystemServices.h"
 #include "CommDevice.h"
 #include "Looker.h"
+#include "SystemServices.h"
 
 #include <array>
 #include <atomic>
@@ -113,6 +113,9 @@ public:
     void ProcessRequest();
     static uint16_t CalcCRC(const uint8_t* start, int32_t count);
     static bool CheckCRC(const uint8_t* frame, int32_t length);
+    // Writes the CRC behind a frame of `length` bytes in BufOut and returns
+    // the framed length, also in LenOut; 0 for a length whose CRC would not
+    // fit in BufOut.
     int32_t AppendCRC(int32_t length);
 
     // A frame as two upper-case hexadecimal digits per byte, for the exchange
