@@ -89,9 +89,13 @@ public:
 
     // The settings file (ConfigFile.cpp). LoadConfig keeps the current values
     // when there is no readable file or it has no line; SaveConfig replaces
-    // the file whole and returns false, leaving it as it was, on failure.
+    // the file whole and returns false, leaving it as it was, on failure, with
+    // the reason in failure. A file that exists but could not be loaded is
+    // never replaced: it holds the operator's settings, not these.
     void LoadConfig();
+    bool SaveConfig(std::string& failure);
     bool SaveConfig();
+    bool ConfigUnreadable = false;
     void ListToConfig();
     void ConfigToList();
 
