@@ -18,10 +18,6 @@ std::string ExecutableDirectory();
 // names no separator.
 TFormatSettings UserFormatSettings();
 
-// Forces the written contents of a closed file to the disk before it is
-// renamed over an older one. False when that fails.
-bool FlushFileToDisk(const std::string& path);
-
 // True when the file at path exists and is marked read-only: this process
 // may not write it, or nobody may (a mark that a privileged process honours
 // as well).

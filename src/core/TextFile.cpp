@@ -11,6 +11,21 @@ namespace pelmbus {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Paths are UTF-8 in the program; a char8_t path is taken as UTF-8 on every
+// platform (a char path is the ANSI code page on Windows).
+fs::path PathFromUtf8(const std::string& path) {
+    return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8FromPath(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
 std::vector<std::string> SplitTextLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -32,15 +47,16 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
 }
 
 TTextFileRead ReadTextFile(const std::string& path, std::vector<std::string>& lines) {
+    const fs::path file = PathFromUtf8(path);
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
+    const fs::file_status status = fs::status(file, ec);
     if (status.type() == fs::file_type::not_found) {
         return TTextFileRead::Missing;
     }
     if (ec || status.type() != fs::file_type::regular) {
         return TTextFileRead::Unreadable;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in) {
         return TTextFileRead::Unreadable;
     }
@@ -112,7 +128,7 @@ bool WriteTextLines(const std::string& path, const std::vector<std::string>& lin
         bytes += "\r\n";
     }
     fs::path target;
-    if (!FollowLinks(path, target, failure)) {
+    if (!FollowLinks(PathFromUtf8(path), target, failure)) {
         return false;
     }
     std::error_code ec;
@@ -127,12 +143,12 @@ bool WriteTextLines(const std::string& path, const std::vector<std::string>& lin
             return false;
         }
         // The operator's mark: a privileged process must honour it too.
-        if (FileIsReadOnly(target.string())) {
+        if (FileIsReadOnly(Utf8FromPath(target))) {
             failure = "файл доступен только для чтения";
             return false;
         }
     }
-    if (const std::error_code error = ReplaceFileContents(target.string(), bytes)) {
+    if (const std::error_code error = ReplaceFileContents(Utf8FromPath(target), bytes)) {
         failure = Describe(error);
         return false;
     }
