@@ -146,6 +146,44 @@ private:
     TControl& FControl;
 };
 
+// A memo whose lines are laid out only while it is on screen: a memo on a
+// hidden tab takes its model's latest lines when it is shown again, so the
+// exchange monitor costs nothing per frame while another tab is active.
+class TMemoWidget : public QPlainTextEdit {
+public:
+    TMemoWidget(TMemo& model, QWidget* parent) : QPlainTextEdit(parent), FModel(model) {}
+
+    void ShowLines() {
+        setReadOnly(FModel.ReadOnly);
+        if (!isVisible()) {
+            FStale = true;
+            return;
+        }
+        FStale = false;
+        QStringList lines;
+        for (const std::string& line : FModel.Lines()) {
+            lines << ToQString(line);
+        }
+        const QString joined = lines.join('\n');
+        if (toPlainText() != joined) {
+            const QSignalBlocker blocker(this);
+            setPlainText(joined);
+        }
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        if (FStale) {
+            ShowLines();
+        }
+        QPlainTextEdit::showEvent(event);
+    }
+
+private:
+    TMemo& FModel;
+    bool FStale = false;
+};
+
 class TShapeWidget : public QWidget {
 public:
     TShapeWidget(TShape& model, QWidget* parent) : QWidget(parent), FModel(model) {}
@@ -239,17 +277,8 @@ void Show(TControl& control, QWidget* widget) {
             list->addItems(items);
         }
         list->setCurrentRow(listBox->ItemIndex());
-    } else if (auto* memo = dynamic_cast<TMemo*>(&control)) {
-        QStringList lines;
-        for (const std::string& line : memo->Lines()) {
-            lines << ToQString(line);
-        }
-        auto* text = static_cast<QPlainTextEdit*>(widget);
-        const QString joined = lines.join('\n');
-        if (text->toPlainText() != joined) {
-            text->setPlainText(joined);
-        }
-        text->setReadOnly(memo->ReadOnly);
+    } else if (dynamic_cast<TMemo*>(&control) != nullptr) {
+        static_cast<TMemoWidget*>(widget)->ShowLines();
     } else if (auto* pages = dynamic_cast<TPageControl*>(&control)) {
         static_cast<QTabWidget*>(widget)->setCurrentIndex(pages->ActivePageIndex());
     } else if (dynamic_cast<TShape*>(&control) != nullptr) {
@@ -401,7 +430,7 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
                 [listBox](int row) { listBox->UserSelect(row); });
         widget = list;
     } else if (auto* memo = dynamic_cast<TMemo*>(&control)) {
-        auto* text = new QPlainTextEdit(parent);
+        auto* text = new TMemoWidget(*memo, parent);
         text->setLineWrapMode(memo->WordWrap ? QPlainTextEdit::WidgetWidth
                                              : QPlainTextEdit::NoWrap);
         const TScrollStyle bars = memo->ScrollBars;

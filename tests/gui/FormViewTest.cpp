@@ -289,16 +289,26 @@ TEST_F(OperatorTabs, MonitorMemosAreLightGreenWithBothScrollBarsAndTakeTypedLine
     EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
 
+    // On a hidden tab the memo takes its lines when the tab is shown.
     Form->PriemLen = 2;
     Form->ShowPriemFrame();
-    EXPECT_TRUE(memo->toPlainText().startsWith("0000   "));
+    Form->ShowPriemFrame();
+    ASSERT_EQ(Form->Memo2.Lines().size(), 2u);
+    EXPECT_FALSE(memo->isVisible());
+    EXPECT_TRUE(memo->toPlainText().isEmpty()) << memo->toPlainText().toStdString();
     ShowPage(1);
+    EXPECT_EQ(memo->toPlainText().split('\n').size(), 2);
+    EXPECT_TRUE(memo->toPlainText().startsWith("0000   "));
+    // On screen it follows every update.
+    Form->PriemLen = 1;
+    Form->ShowPriemFrame();
+    EXPECT_TRUE(memo->toPlainText().split('\n').last().startsWith("00   "));
     memo->setFocus();
     memo->moveCursor(QTextCursor::End);
     QTest::keyClick(memo, Qt::Key_Return);
     QTest::keyClicks(memo, "ab");
-    ASSERT_EQ(Form->Memo2.Lines().size(), 2u);
-    EXPECT_EQ(Form->Memo2.Lines()[1], "ab");
+    ASSERT_EQ(Form->Memo2.Lines().size(), 4u);
+    EXPECT_EQ(Form->Memo2.Lines()[3], "ab");
 }
 
 int main(int argc, char** argv) {
