@@ -257,19 +257,20 @@ private:
 };
 
 struct Results {
-    std::vector<double> Libmodbus;       // whole time
-    std::vector<double> LibmodbusBeyond; // beyond the request's line time
-    std::vector<double> PelMBus;         // whole time
-    std::vector<double> PelMBusFloorMs;  // its floor
-    std::vector<double> PelMBusBeyond;   // beyond its floor
-    std::vector<double> AllowanceLeft;   // 2 ms + 0.1 ms per byte, minus beyond
+    std::vector<double> Libmodbus;           // whole time
+    std::vector<double> LibmodbusBeyond;     // beyond the request's line time
+    std::vector<double> PelMBus;             // whole time
+    std::vector<double> PelMBusFloorMs;      // its floor
+    std::vector<double> PelMBusBeyond;       // beyond its floor
+    std::vector<double> PelMBusReceiveEvent; // until the receive event ran
+    std::vector<double> AllowanceLeft;       // 2 ms + 0.1 ms per byte, minus beyond
     std::string Failure;
 };
 
 // The master's whole run, on a time-critical thread.
 void RunMaster(const Options& options, const std::string& pelmbusPath,
                const std::string& libmodbusPath, std::atomic<Clock::rep>& cycleStart,
-               Results& results) {
+               std::atomic<Clock::rep>& receiveEvent, Results& results) {
     RaiseToTimeCriticalPriority();
     RawMaster pelmbus(pelmbusPath);
     RawMaster libmodbus(libmodbusPath);
@@ -325,6 +326,10 @@ void RunMaster(const Options& options, const std::string& pelmbusPath,
                 results.AllowanceLeft.push_back(2.0 + 0.1 * static_cast<double>(request.size()) -
                                                 (whole - floor));
                 lastAnswer = timing.Answered;
+                const Clock::time_point event(Clock::duration(receiveEvent.load()));
+                if (event > timing.Start) {
+                    results.PelMBusReceiveEvent.push_back(Milliseconds(event - timing.Start));
+                }
             } else {
                 results.Libmodbus.push_back(whole);
                 results.LibmodbusBeyond.push_back(whole -
@@ -419,6 +424,7 @@ int main(int argc, char** argv) {
     }
 
     std::atomic<Clock::rep> cycleStart{0};
+    std::atomic<Clock::rep> receiveEvent{0};
     std::atomic<bool> masterDone{false};
     Results results;
     std::thread master;
@@ -426,7 +432,7 @@ int main(int argc, char** argv) {
     const auto startMaster = [&](std::function<void()> finished) {
         master = std::thread([&, finished] {
             RunMaster(options, pelmbusLine->MasterSidePath(), libmodbusLine->MasterSidePath(),
-                      cycleStart, results);
+                      cycleStart, receiveEvent, results);
             masterDone = true;
             finished();
         });
@@ -449,6 +455,7 @@ int main(int argc, char** argv) {
     };
 
     double idle = 0;
+    std::vector<double> messageWork; // main thread, per WM_MBUSDATA
     const char* setting = "receive thread, events handed to a plain stand-in loop";
     if (options.Window == WindowMode::None) {
         testsupport::MainThreadQueue loop;
@@ -456,6 +463,7 @@ int main(int argc, char** argv) {
         std::array<uint8_t, TInOutPort::BlockSize> copy{};
         port.PostToMainThread = loop.Poster();
         port.OnPriemDataReady = [&](TInOutPort& p) {
+            receiveEvent = Clock::now().time_since_epoch().count();
             std::copy_n(p.BufIn.begin(), std::clamp(p.LenIn, 0, TInOutPort::BlockSize),
                         copy.begin());
         };
@@ -487,13 +495,19 @@ int main(int argc, char** argv) {
         TFPelMBus form(host);
         TFormView view(form);
         host.SetWindow(&view);
-        view.OnMBusData = [&form](uintptr_t wParam, intptr_t lParam) {
+        view.OnMBusData = [&](uintptr_t wParam, intptr_t lParam) {
+            const Clock::time_point start = Clock::now();
             form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
+            messageWork.push_back(Milliseconds(Clock::now() - start));
         };
         form.RunGuarded([&] { form.FormCreate(); });
         view.show();
         form.PageControl1.SetActivePageIndex(options.Window == WindowMode::Monitor ? 1 : 0);
         TInOutPort& port = *form.InOutPort1;
+        port.OnPriemDataReady = [&](TInOutPort& sender) {
+            receiveEvent = Clock::now().time_since_epoch().count();
+            form.InOutPort1PriemDataReady(sender);
+        };
         port.OnPeredDataReady = [&](TInOutPort& sender) {
             form.InOutPort1PeredDataReady(sender);
             cycleStart = Clock::now().time_since_epoch().count();
@@ -534,6 +548,12 @@ int main(int argc, char** argv) {
     PrintRow("libmodbus beyond the request", Summarise(results.LibmodbusBeyond));
     PrintRow("PelMBus request to response", Summarise(results.PelMBus));
     PrintRow("PelMBus design floor", Summarise(results.PelMBusFloorMs));
+    if (!results.PelMBusReceiveEvent.empty()) {
+        PrintRow("PelMBus request to receive event", Summarise(results.PelMBusReceiveEvent));
+    }
+    if (!messageWork.empty()) {
+        PrintRow("main thread per WM_MBUSDATA", Summarise(messageWork));
+    }
     const Summary beyond = Summarise(results.PelMBusBeyond);
     PrintRow("PelMBus beyond its floor", beyond);
     const Summary libmodbus = Summarise(results.LibmodbusBeyond);

@@ -18,6 +18,9 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -148,26 +151,31 @@ private:
 
 // A memo whose lines are laid out only while it is on screen: a memo on a
 // hidden tab takes its model's latest lines when it is shown again, so the
-// exchange monitor costs nothing per frame while another tab is active.
+// exchange monitor costs nothing per frame while another tab is active. On
+// screen the text follows its model a moment later, once the request that
+// changed it has been answered: laying out and painting a frame's line
+// takes the main thread a quarter of a millisecond, which the line's serial
+// traffic would otherwise wait for.
 class TMemoWidget : public QPlainTextEdit {
 public:
-    TMemoWidget(TMemo& model, QWidget* parent) : QPlainTextEdit(parent), FModel(model) {}
+    // Longer than the longest response delay, shorter than the cycle pause
+    // that follows every response.
+    static constexpr int RefreshDelayMs = 250;
 
-    void ShowLines() {
+    TMemoWidget(TMemo& model, QWidget* parent) : QPlainTextEdit(parent), FModel(model) {
+        FRefresh.setSingleShot(true);
+        FRefresh.setInterval(RefreshDelayMs);
+        connect(&FRefresh, &QTimer::timeout, this, [this] { ShowLines(); });
+    }
+
+    // The model changed: its lines show when the memo is next on screen, or
+    // shortly when it is on screen now.
+    void ModelChanged() {
         setReadOnly(FModel.ReadOnly);
         if (!isVisible()) {
             FStale = true;
-            return;
-        }
-        FStale = false;
-        QStringList lines;
-        for (const std::string& line : FModel.Lines()) {
-            lines << ToQString(line);
-        }
-        const QString joined = lines.join('\n');
-        if (toPlainText() != joined) {
-            const QSignalBlocker blocker(this);
-            setPlainText(joined);
+        } else if (!FRefresh.isActive() && toPlainText() != ModelText()) {
+            FRefresh.start();
         }
     }
 
@@ -180,8 +188,62 @@ protected:
     }
 
 private:
+    QString ModelText() const {
+        QStringList lines;
+        for (const std::string& line : FModel.Lines()) {
+            lines << ToQString(line);
+        }
+        return lines.join('\n');
+    }
+
+    void ShowLines() {
+        FStale = false;
+        FRefresh.stop();
+        const QString text = toPlainText();
+        const QString wanted = ModelText();
+        if (text == wanted) {
+            return;
+        }
+        const QSignalBlocker blocker(this);
+        if (!ShiftLines(text.isEmpty() ? QStringList() : text.split('\n'),
+                        wanted.isEmpty() && FModel.Lines().empty() ? QStringList()
+                                                                   : wanted.split('\n'))) {
+            setPlainText(wanted);
+        }
+    }
+
+    // The usual update drops the oldest lines and adds new ones at the end:
+    // only those are laid out, not the whole text again. False when the new
+    // lines do not continue the shown ones.
+    bool ShiftLines(const QStringList& shown, const QStringList& lines) {
+        qsizetype dropped = 0;
+        while (dropped <= shown.size() &&
+               (shown.size() - dropped > lines.size() ||
+                shown.mid(dropped) != lines.first(shown.size() - dropped))) {
+            ++dropped;
+        }
+        if (dropped > shown.size() || (dropped == shown.size() && !shown.isEmpty())) {
+            return false;
+        }
+        QTextCursor cursor(document());
+        if (dropped > 0) {
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                                static_cast<int>(dropped));
+            cursor.removeSelectedText();
+        }
+        cursor.movePosition(QTextCursor::End);
+        for (qsizetype i = shown.size() - dropped; i < lines.size(); ++i) {
+            if (i > 0) {
+                cursor.insertBlock();
+            }
+            cursor.insertText(lines[i]);
+        }
+        return true;
+    }
+
     TMemo& FModel;
     bool FStale = false;
+    QTimer FRefresh;
 };
 
 class TShapeWidget : public QWidget {
@@ -278,7 +340,7 @@ void Show(TControl& control, QWidget* widget) {
         }
         list->setCurrentRow(listBox->ItemIndex());
     } else if (dynamic_cast<TMemo*>(&control) != nullptr) {
-        static_cast<TMemoWidget*>(widget)->ShowLines();
+        static_cast<TMemoWidget*>(widget)->ModelChanged();
     } else if (auto* pages = dynamic_cast<TPageControl*>(&control)) {
         static_cast<QTabWidget*>(widget)->setCurrentIndex(pages->ActivePageIndex());
     } else if (dynamic_cast<TShape*>(&control) != nullptr) {
