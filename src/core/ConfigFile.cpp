@@ -62,7 +62,9 @@ std::string Line(std::string_view key, std::string_view value) {
 
 void TInOutPort::LoadConfig() {
     std::vector<std::string> lines;
-    if (!ReadTextLines(ExeDir + ConfigFileName, lines)) {
+    const TTextFileRead read = ReadTextFile(ExeDir + ConfigFileName, lines);
+    ConfigUnreadable = read == TTextFileRead::Unreadable;
+    if (read != TTextFileRead::Read) {
         return; // no file, or one that cannot be read: creation values stay
     }
     CfgList.clear();
@@ -110,9 +112,18 @@ void TInOutPort::ConfigToList() {
     }
 }
 
-bool TInOutPort::SaveConfig() {
+bool TInOutPort::SaveConfig(std::string& failure) {
+    if (ConfigUnreadable) {
+        failure = "при запуске файл не удалось прочитать";
+        return false;
+    }
     ConfigToList();
-    return WriteTextLines(ExeDir + ConfigFileName, CfgList);
+    return WriteTextLines(ExeDir + ConfigFileName, CfgList, failure);
+}
+
+bool TInOutPort::SaveConfig() {
+    std::string failure;
+    return SaveConfig(failure);
 }
 
 } // namespace pelmbus

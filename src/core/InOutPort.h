@@ -3,9 +3,9 @@
 // receive thread, the averaging state and the configuration lines.
 #pragma once
 
-#include "SystemServices.h"
 #include "CommDevice.h"
 #include "Looker.h"
+#include "SystemServices.h"
 
 #include <array>
 #include <atomic>
@@ -89,9 +89,13 @@ public:
 
     // The settings file (ConfigFile.cpp). LoadConfig keeps the current values
     // when there is no readable file or it has no line; SaveConfig replaces
-    // the file whole and returns false, leaving it as it was, on failure.
+    // the file whole and returns false, leaving it as it was, on failure, with
+    // the reason in failure. A file that exists but could not be loaded is
+    // never replaced: it holds the operator's settings, not these.
     void LoadConfig();
+    bool SaveConfig(std::string& failure);
     bool SaveConfig();
+    bool ConfigUnreadable = false;
     void ListToConfig();
     void ConfigToList();
 
@@ -113,6 +117,9 @@ public:
     void ProcessRequest();
     static uint16_t CalcCRC(const uint8_t* start, int32_t count);
     static bool CheckCRC(const uint8_t* frame, int32_t length);
+    // Writes the CRC behind a frame of `length` bytes in BufOut and returns
+    // the framed length, also in LenOut; 0 for a length whose CRC would not
+    // fit in BufOut.
     int32_t AppendCRC(int32_t length);
 
     // A frame as two upper-case hexadecimal digits per byte, for the exchange

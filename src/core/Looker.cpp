@@ -102,10 +102,10 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
     }
     const bool completedAtOnce = wait == CommWait::Completed;
     if (!completedAtOnce) {
-        // Stop() came before the wait started: its Wake() may already have
-        // been forgotten by WaitEvent.
-        if (Stopped()) {
-            return false;
+        // A stop or a wake for the channel lock that came before the wait
+        // started: its Wake() may already have been forgotten by WaitEvent.
+        if (Stopped() || Sync->WakeRequests > 0) {
+            return !Stopped();
         }
         if (!device->WaitEventResult(mask)) {
             mask = 0;

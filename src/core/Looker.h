@@ -24,6 +24,9 @@ class TInOutPort;
 // for the main thread; the main thread takes it to open, close or stop.
 struct TChannelSync {
     std::mutex Mutex;
+    // Threads waiting to take `Mutex`: while there is one, the receive
+    // thread does not start a blocking event wait.
+    std::atomic<int> WakeRequests{0};
 };
 
 class TLooker : public std::enable_shared_from_this<TLooker> {

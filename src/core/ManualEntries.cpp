@@ -42,7 +42,12 @@ TEntryFields ReadEntryFields(const std::string& line) {
 
 TEntryValue ReadEntryValue(const std::string& line, const TFormatSettings& format) {
     TEntryValue entry;
-    entry.RegNum = StrToInt(ExtractField(line, 1, 1, Delimiter));
+    const std::string regField = ExtractField(line, 1, 1, Delimiter);
+    if (regField.empty()) {
+        entry.RegNum = NoEntryRegister;
+        return entry;
+    }
+    entry.RegNum = StrToInt(regField);
     entry.Value = StrToSingle(ExtractField(line, 2, 1, Delimiter), format);
     return entry;
 }
@@ -54,8 +59,17 @@ std::optional<int> EntryFloatIndex(int32_t regNum) {
     return regNum / 2;
 }
 
+TTextFileRead ReadManualEntryFile(const std::string& path, std::vector<std::string>& lines) {
+    return ReadTextFile(path, lines);
+}
+
 bool LoadManualEntryFile(const std::string& path, std::vector<std::string>& lines) {
     return ReadTextLines(path, lines);
+}
+
+bool SaveManualEntryFile(const std::string& path, const std::vector<std::string>& lines,
+                         std::string& failure) {
+    return WriteTextLines(path, lines, failure);
 }
 
 bool SaveManualEntryFile(const std::string& path, const std::vector<std::string>& lines) {

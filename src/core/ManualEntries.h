@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FormatSettings.h"
+#include "TextFile.h"
 
 #include <cstdint>
 #include <optional>
@@ -32,8 +33,12 @@ struct TEntryFields {
 TEntryFields ReadEntryFields(const std::string& line);
 
 // What a report refresh applies of an entry: the register number and the
-// value rounded to single precision. Throws EConvertError naming the field
-// that is not a number (the value with the locale's decimal separator only).
+// value rounded to single precision. A line without a register field (blank,
+// or a ";" comment, as hand-edited files have) gives NoEntryRegister, which
+// no float holds, so the refresh passes over it. Throws EConvertError naming
+// the field that is not a number (the value with the locale's decimal
+// separator only).
+inline constexpr int32_t NoEntryRegister = -1;
 struct TEntryValue {
     int32_t RegNum = 0;
     float Value = 0.0f;
@@ -44,12 +49,16 @@ TEntryValue ReadEntryValue(const std::string& line, const TFormatSettings& forma
 // or nothing when the register is outside the 512 holding registers.
 std::optional<int> EntryFloatIndex(int32_t regNum);
 
-// The file's lines as they are; false, with lines unchanged, when the file is
-// missing or unreadable.
+// The file's lines as they are; lines stay unchanged unless it was read.
+TTextFileRead ReadManualEntryFile(const std::string& path, std::vector<std::string>& lines);
+// The same, true only when the file was read.
 bool LoadManualEntryFile(const std::string& path, std::vector<std::string>& lines);
 
 // Replaces the file whole (an empty list gives an empty file); false, with
-// the old file left as it was, when it cannot be written.
+// the old file left as it was and the reason in failure, when it cannot be
+// written.
+bool SaveManualEntryFile(const std::string& path, const std::vector<std::string>& lines,
+                         std::string& failure);
 bool SaveManualEntryFile(const std::string& path, const std::vector<std::string>& lines);
 
 } // namespace pelmbus

@@ -53,6 +53,12 @@ bool TInOutPort::CheckCRC(const uint8_t* frame, int32_t length) {
 }
 
 int32_t TInOutPort::AppendCRC(int32_t length) {
+    // The CRC goes behind the frame and must still lie inside BufOut; a
+    // refused frame leaves nothing to send.
+    if (length < 0 || length > BlockSize - 2) {
+        LenOut = 0;
+        return 0;
+    }
     const uint16_t crc = CalcCRC(BufOut.data(), length);
     BufOut[length] = static_cast<uint8_t>(crc);
     BufOut[length + 1] = static_cast<uint8_t>(crc >> 8);
@@ -67,13 +73,16 @@ int32_t TInOutPort::BuildException(uint8_t function, uint8_t code) {
 }
 
 void TInOutPort::ProcessRequest() {
+    // The window may change the address at any time: the request is tested
+    // and answered with one reading of it.
+    const uint8_t address = SlaveNomer;
     // A length beyond the receive block cannot be a request and must never
     // make the CRC check read past BufIn.
-    if (LenIn < 0 || LenIn > BlockSize || BufIn[0] != SlaveNomer) {
+    if (LenIn < 0 || LenIn > BlockSize || BufIn[0] != address) {
         LenOut = 0;
         return;
     }
-    BufOut[0] = SlaveNomer;
+    BufOut[0] = address;
     if (!CheckCRC(BufIn.data(), LenIn)) {
         LenOut = 0;
         return;

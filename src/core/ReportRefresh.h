@@ -44,12 +44,16 @@ RepTime ParseRepTime(const std::string& header);
 
 // Clears floats 89 to 108, then stores each entry's value at float
 // (register div 2), in list order. Entries for registers outside the 512
-// holding registers are skipped. Throws EConvertError for a number that does not convert.
+// holding registers are skipped. Throws EConvertError for a number that does
+// not convert, after storing the entries before it.
 void ApplyManualEntries(TInOutPort& port, const std::vector<std::string>& entries,
                         const TFormatSettings& format);
 
-// One refresh. Any error stops it where it happens, keeps what was written
-// before and leaves lastReportTick unchanged; on success lastReportTick is
+// One refresh. The replies and entries are parsed first, with the images
+// unlocked while the application is called; then everything is stored in one
+// block under the image mutex. Any error stops it where it happens: what the
+// refresh did before that step is stored, nothing after it, the error is
+// rethrown and lastReportTick stays unchanged; on success lastReportTick is
 // the tick at the end.
 void ReportRefresh(TInOutPort& port, const ReportSources& sources, uint32_t& lastReportTick);
 

@@ -19,11 +19,16 @@ std::unique_lock<std::mutex> TInOutPort::LockChannel() {
     if (const TLooker* current = TLooker::Current(); current != nullptr && current->Port == this) {
         return {};
     }
-    // A thread blocked in the event wait holds the lock: wake it first.
+    // A thread blocked in the event wait holds the lock: wake it first. The
+    // request stays up until the lock is taken, for a Wake() that came before
+    // the thread started its wait is forgotten by that wait.
+    ++ChannelSync->WakeRequests;
     if (Device) {
         Device->Wake();
     }
-    return std::unique_lock(ChannelSync->Mutex);
+    std::unique_lock lock(ChannelSync->Mutex);
+    --ChannelSync->WakeRequests;
+    return lock;
 }
 
 void TInOutPort::SetPortActive(bool active) {
@@ -145,7 +150,14 @@ bool TInOutPort::ReceiveFrame() {
         return false;
     }
     LenIn = ReadPortBytes();
-    return LenIn > 7;
+    if (LenIn <= 7) {
+        return false;
+    }
+    // Only this request's response may go out: the unsent tail of an earlier
+    // one would collide with another slave's answer on a shared line.
+    ArrPered.clear();
+    PeredPending = false;
+    return true;
 }
 
 int32_t TInOutPort::ReadPortBytes() {

@@ -6,6 +6,8 @@
 #include "FormatSettings.h"
 
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace pelmbus {
 
@@ -19,6 +21,21 @@ TFormatSettings UserFormatSettings();
 // Forces the written contents of a closed file to the disk before it is
 // renamed over an older one. False when that fails.
 bool FlushFileToDisk(const std::string& path);
+
+// True when the file at path exists and is marked read-only: this process
+// may not write it, or nobody may (a mark that a privileged process honours
+// as well).
+bool FileIsReadOnly(const std::string& path);
+
+// Replaces the regular file at path (links already resolved by the caller)
+// whole by bytes, or leaves it as it was. The bytes go to a new temporary
+// file in the same directory, created exclusively under an unpredictable
+// name without following links or blocking, with the old file's permission
+// bits (a new file gets the usual ones); it is flushed to disk and renamed
+// over path, and the directory is flushed so that a power loss cannot undo
+// the rename. An empty code on success; on failure the temporary file is
+// gone.
+std::error_code ReplaceFileContents(const std::string& path, std::string_view bytes);
 
 // The present moment in the user's local time.
 TLocalDateTime LocalNow();

@@ -31,14 +31,18 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
     return lines;
 }
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
+TTextFileRead ReadTextFile(const std::string& path, std::vector<std::string>& lines) {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        return false;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        return TTextFileRead::Missing;
+    }
+    if (ec || status.type() != fs::file_type::regular) {
+        return TTextFileRead::Unreadable;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        return false;
+        return TTextFileRead::Unreadable;
     }
     std::string bytes;
     char buffer[8192];
@@ -46,50 +50,98 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
         bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
     }
     if (in.bad()) {
-        return false;
+        return TTextFileRead::Unreadable;
     }
     lines = SplitTextLines(Cp1251ToUtf8(bytes));
+    return TTextFileRead::Read;
+}
+
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
+    return ReadTextFile(path, lines) == TTextFileRead::Read;
+}
+
+namespace {
+
+// More links in a row than this are taken for a loop.
+constexpr int MaxLinkHops = 40;
+
+// The file a save must replace: path itself, or the end of the chain of
+// symbolic links that starts there (which may not exist yet).
+bool FollowLinks(const fs::path& path, fs::path& target, std::string& failure) {
+    target = path;
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        std::error_code ec;
+        if (!fs::is_symlink(target, ec)) {
+            return true;
+        }
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec) {
+            failure = "не удалось прочитать символическую ссылку: " + ec.message();
+            return false;
+        }
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    failure = "слишком длинная цепочка символических ссылок";
+    return false;
+}
+
+std::string Describe(const std::error_code& error) {
+    if (error == std::errc::no_space_on_device) {
+        return "нет места на диске";
+    }
+    if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted) {
+        return "нет права записи в папку файла";
+    }
+    if (error == std::errc::read_only_file_system) {
+        return "диск доступен только для чтения";
+    }
+    return error.message();
+}
+
+} // namespace
+
+bool WriteTextLines(const std::string& path, const std::vector<std::string>& lines,
+                    std::string& failure) {
+    std::string bytes;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find_first_of("\r\n") != std::string::npos) {
+            failure = "строка " + std::to_string(i + 1) + " содержит перевод строки";
+            return false;
+        }
+        bytes += Utf8ToCp1251(lines[i]);
+        bytes += "\r\n";
+    }
+    fs::path target;
+    if (!FollowLinks(path, target, failure)) {
+        return false;
+    }
+    std::error_code ec;
+    const fs::file_status status = fs::status(target, ec);
+    if (status.type() != fs::file_type::not_found) {
+        if (ec) {
+            failure = Describe(ec);
+            return false;
+        }
+        if (status.type() != fs::file_type::regular) {
+            failure = "по этому пути находится не обычный файл";
+            return false;
+        }
+        // The operator's mark: a privileged process must honour it too.
+        if (FileIsReadOnly(target.string())) {
+            failure = "файл доступен только для чтения";
+            return false;
+        }
+    }
+    if (const std::error_code error = ReplaceFileContents(target.string(), bytes)) {
+        failure = Describe(error);
+        return false;
+    }
     return true;
 }
 
 bool WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
-    std::string bytes;
-    for (const std::string& line : lines) {
-        bytes += Utf8ToCp1251(line);
-        bytes += "\r\n";
-    }
-    const fs::path target(path);
-    fs::path temporary = target;
-    temporary += ".tmp";
-    std::error_code ec;
-    // A leftover of an interrupted save is replaced, never written through.
-    if (fs::is_symlink(temporary, ec) || fs::is_regular_file(temporary, ec)) {
-        fs::remove(temporary, ec);
-    }
-    const auto fail = [&] {
-        fs::remove(temporary, ec);
-        return false;
-    };
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return false;
-        }
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        out.close();
-        if (out.fail()) {
-            return fail();
-        }
-    }
-    if (!FlushFileToDisk(temporary.string())) {
-        return fail();
-    }
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        return fail();
-    }
-    return true;
+    std::string failure;
+    return WriteTextLines(path, lines, failure);
 }
 
 } // namespace pelmbus

@@ -119,14 +119,32 @@ TGroupBox::TGroupBox(TWinControl* parent, std::string name, TBounds bounds, std:
 
 // --- TEdit ---
 
+namespace {
+
+// A one-line edit holds no line breaks: pasted CR and LF are dropped, so no
+// text taken from an edit can split a line of a stored file.
+std::string WithoutLineBreaks(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        if (c != '\r' && c != '\n') {
+            line += c;
+        }
+    }
+    return line;
+}
+
+} // namespace
+
 TEdit::TEdit(TWinControl* parent, std::string name, TBounds bounds, std::string text)
     : TControl(parent, std::move(name), bounds), FText(std::move(text)) {}
 
 void TEdit::SetText(const std::string& text) {
-    if (text == FText) {
+    std::string line = WithoutLineBreaks(text);
+    if (line == FText) {
         return;
     }
-    FText = text;
+    FText = std::move(line);
     Changed();
     if (OnChange) {
         OnChange();
@@ -151,6 +169,9 @@ void TEdit::UserSetText(const std::string& text) {
         return;
     }
     RunOperatorEvent([&] { SetText(text); });
+    if (FText != text) {
+        Changed(); // the view shows the text without the dropped line breaks
+    }
 }
 
 // --- TUpDown ---

@@ -146,7 +146,8 @@ public:
     TEdit(TWinControl* parent, std::string name, TBounds bounds, std::string text);
 
     const std::string& Text() const { return FText; }
-    // Runs OnChange when the text differs from what the edit held.
+    // Runs OnChange when the text differs from what the edit held. Line
+    // breaks (CR, LF) are dropped: the edit holds one line.
     void SetText(const std::string& text);
 
     bool ReadOnly = false;

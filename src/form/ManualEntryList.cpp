@@ -16,7 +16,9 @@ void TFPelMBus::LoadManualEntries() {
     eRegNum.SetText("178");
 
     std::vector<std::string> lines;
-    if (!LoadManualEntryFile(ManualEntriesPath(), lines)) {
+    const TTextFileRead read = ReadManualEntryFile(ManualEntriesPath(), lines);
+    FEntriesUnreadable = read == TTextFileRead::Unreadable;
+    if (read != TTextFileRead::Read) {
         return; // no file: an empty list, the edits keep their texts
     }
     lbParams.SetItems(lines);
@@ -37,8 +39,14 @@ void TFPelMBus::LoadManualEntries() {
     eComment.SetText(fields.Comment);
 }
 
-bool TFPelMBus::SaveManualEntries() {
-    return SaveManualEntryFile(ManualEntriesPath(), lbParams.Items());
+bool TFPelMBus::SaveManualEntries(std::string& failure) {
+    // An empty list in place of a file that could not be read is not what
+    // the operator stored: that file is kept.
+    if (FEntriesUnreadable) {
+        failure = "при запуске файл не удалось прочитать";
+        return false;
+    }
+    return SaveManualEntryFile(ManualEntriesPath(), lbParams.Items(), failure);
 }
 
 } // namespace pelmbus

@@ -3,6 +3,7 @@
 // program runs. The registers follow at the next report refresh.
 #include "UPelMBus.h"
 
+#include "Cp1251.h"
 #include "DvUtils.h"
 #include "LocaleNumbers.h"
 #include "ManualEntries.h"
@@ -64,8 +65,12 @@ void TFPelMBus::AddBtnClick() {
     eParam.SetText(FormatGeneral(value, FFormat));
 
     // One line per register number: a new number goes to the end, a known
-    // one is replaced in place with the current value and comment.
-    const std::string line = eRegNum.Text() + "=" + eParam.Text() + " = " + eComment.Text();
+    // one is replaced in place with the current value and comment. The file
+    // is Windows-1251: the line goes through that code page now, so that the
+    // list shows what will be stored ("?" for a character it lacks) rather
+    // than a text that changes at the next start.
+    const std::string line =
+        Cp1251ToUtf8(Utf8ToCp1251(eRegNum.Text() + "=" + eParam.Text() + " = " + eComment.Text()));
     const int index = FindEntry(lbParams.Items(), eRegNum.Text());
     if (index < 0) {
         lbParams.Add(line);

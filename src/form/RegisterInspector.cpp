@@ -57,6 +57,10 @@ void TFPelMBus::BindInspector() {
 }
 
 void TFPelMBus::Edit4Change() {
+    ShowInspectedRegister(true);
+}
+
+void TFPelMBus::ShowInspectedRegister(bool showValue) {
     // Setting Edit4's text below runs this handler again; that inner run has
     // nothing to add.
     if (FInspectorRefreshing) {
@@ -86,10 +90,14 @@ void TFPelMBus::Edit4Change() {
         }
     }
     if (item == IntegerItem) {
-        Edit5.SetText(std::to_string(bits));
+        if (showValue) {
+            Edit5.SetText(std::to_string(bits));
+        }
         Edit6.SetText(FormatHex("%12.4X", bits));
     } else {
-        Edit5.SetText(FormatFixed3(std::bit_cast<float>(bits), FFormat));
+        if (showValue) {
+            Edit5.SetText(FormatFixed3(std::bit_cast<float>(bits), FFormat));
+        }
         Edit6.SetText(FormatHex("%.8X", bits));
     }
 }
@@ -184,9 +192,11 @@ void TFPelMBus::Button3Click() {
     SetInspectorEditMode(false);
 }
 
+// In edit mode Edit5 holds what the operator is typing: the new data must
+// not replace it, or "Ввод" would store a value never typed.
 void TFPelMBus::RefreshInspectorAfterReport() {
     if (&PageControl1.Page(PageControl1.ActivePageIndex()) == &SetSheet) {
-        Edit4Change();
+        ShowInspectedRegister(!Button3.Enabled());
     }
 }
 

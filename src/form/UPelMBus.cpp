@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <climits>
 #include <exception>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace pelmbus {
 
@@ -17,8 +20,8 @@ namespace {
 constexpr TColor EntryEditColor = RGBColor(252, 251, 248);
 constexpr TColor EntryListColor = RGBColor(209, 231, 209);
 
-// Runs one step of the close; a failure is noted, not thrown, so that the
-// remaining steps still run.
+// Runs one step of the close; an error is noted in failure, not thrown, so
+// that the remaining steps still run.
 bool RunCloseStep(const std::function<bool()>& step, std::string& failure) {
     try {
         return step();
@@ -144,8 +147,8 @@ void TFPelMBus::SettingsToControls() {
     if (port.UstUsrednCl() != static_cast<uint32_t>(UpDown4.Position())) {
         Edit7Change();
     }
-    // The polling cycle and the response delay keep their loaded values
-    // until the operator clicks their up-downs.
+    // The polling cycle keeps its loaded value until the operator clicks its
+    // up-down.
     UpDown2.SetPosition(position(port.CiclOprosa));
 
     port.StrPort = Edit10.Text();
@@ -160,6 +163,11 @@ void TFPelMBus::SettingsToControls() {
     Edit4Change();
 
     UpDown5.SetPosition(port.ZaderOtveta);
+    // A loaded delay beyond the up-down's range shows clamped; the port
+    // serves the shown one, not a pause of seconds per byte.
+    if (port.ZaderOtveta != UpDown5.Position()) {
+        port.ZaderOtveta = static_cast<uint16_t>(UpDown5.Position());
+    }
     for (int i = 0; i < DataKindCount; ++i) {
         CheckListBox1.SetChecked(i, port.DataFlags[static_cast<size_t>(i)]);
     }
@@ -171,26 +179,51 @@ void TFPelMBus::FormClose() {
     if (!InOutPort1) {
         return;
     }
-    std::string failure;
-    const bool entriesSaved = RunCloseStep([this] { return SaveManualEntries(); }, failure);
+    // Each failure is noted and the close goes on, so that every step runs;
+    // the operator is then told once, naming each file kept and why.
+    std::vector<std::string> failures;
+    const auto runStep = [&failures](const std::string& what,
+                                     const std::function<bool(std::string&)>& step) {
+        std::string why;
+        if (!RunCloseStep([&] { return step(why); }, why)) {
+            failures.push_back(why.empty() ? what : what + ": " + why);
+        }
+    };
+    runStep("Не удалось сохранить ручные значения в файл \"" + ManualEntriesPath() +
+                "\", он оставлен без изменений",
+            [this](std::string& why) { return SaveManualEntries(why); });
     InOutPort1->StopLooker();
     InOutPort1->SetPortActive(false);
-    const bool settingsSaved = RunCloseStep([this] { return InOutPort1->SaveConfig(); }, failure);
-    ConnectPelApp(false);
-    const std::string configPath = InOutPort1->ExeDir + "CfgMBus.txt";
+    runStep("Не удалось сохранить настройки в файл \"" + InOutPort1->ExeDir +
+                "CfgMBus.txt\", он оставлен без изменений",
+            [this](std::string& why) { return InOutPort1->SaveConfig(why); });
+    std::string disconnectError;
+    RunCloseStep(
+        [this] {
+            ConnectPelApp(false);
+            return true;
+        },
+        disconnectError);
     InOutPort1.reset();
 
+    CloseFailure.clear();
+    for (const std::string& failure : failures) {
+        CloseFailure += (CloseFailure.empty() ? "" : "\n") + failure;
+    }
     // Told before the program ends: otherwise the change would be lost
-    // without a word.
-    if (!entriesSaved) {
-        FHost.ShowMessage("Не удалось сохранить ручные значения в файл \"" + ManualEntriesPath() +
-                          "\"");
+    // without a word. After a signal nobody may be at the screen: the
+    // program tells it without a window.
+    if (QuietClose) {
+        if (!disconnectError.empty()) {
+            CloseFailure += (CloseFailure.empty() ? "" : "\n") + disconnectError;
+        }
+        return;
     }
-    if (!settingsSaved) {
-        FHost.ShowMessage("Не удалось сохранить настройки в файл \"" + configPath + "\"");
+    if (!CloseFailure.empty()) {
+        FHost.ShowMessage(CloseFailure);
     }
-    if (!failure.empty()) {
-        FHost.ShowError(failure);
+    if (!disconnectError.empty()) {
+        FHost.ShowError(disconnectError);
     }
 }
 

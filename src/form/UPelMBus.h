@@ -25,6 +25,13 @@ public:
     // Window events.
     void FormCreate();
     void FormClose();
+    // A close that a signal asked for: nobody may be at the screen, so
+    // FormClose shows no message and the program reports CloseFailure.
+    bool QuietClose = false;
+    // What the last FormClose could not store, one text that names each file
+    // kept and why (after a quiet close also a failed disconnect); empty when
+    // everything was stored.
+    std::string CloseFailure;
     // The handler of WM_MBUSDATA: the work of the code in wParam.
     void WMMBusData(uintptr_t wParam, intptr_t lParam);
 
@@ -56,7 +63,7 @@ public:
 
     // Manual register entries: "RegData.mrd" beside the executable.
     void LoadManualEntries();
-    bool SaveManualEntries();
+    bool SaveManualEntries(std::string& failure);
 
     // Manual input tab.
     void sbRegUpClick();
@@ -184,6 +191,8 @@ public:
 private:
     static std::vector<std::string> DataKindTexts();
     std::string ManualEntriesPath() const;
+    // "RegData.mrd" existed at start but could not be read: it is kept.
+    bool FEntriesUnreadable = false;
     // Controls disabled while the data kinds are chosen.
     void SetSelectionMode(bool on);
     void ShowPortStatus();
@@ -195,6 +204,8 @@ private:
     // Inspector: edit mode (a typed value waits for "Ввод" or "Сброс") or
     // browsing.
     void SetInspectorEditMode(bool on);
+    // The inspector's refresh; without showValue, Edit5 keeps its text.
+    void ShowInspectedRegister(bool showValue);
     // Monitor: one line for a frame, at most four lines kept.
     void AddMonitorLine(TMemo& memo, const std::array<uint8_t, TInOutPort::BlockSize>& frame,
                         int32_t length);

@@ -488,8 +488,14 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
         auto* list = new QListWidget(parent);
         SetBold(list, listBox->Bold);
         SetBackground(list, listBox->Color);
-        connect(list, &QListWidget::currentRowChanged, list,
-                [listBox](int row) { listBox->UserSelect(row); });
+        // Only a selection the operator makes (a click, the arrow keys)
+        // reaches the model: the current row that Qt sets when the list
+        // takes the focus selects nothing, so it loads no entry and leaves
+        // nothing for "delete" to act on.
+        connect(list, &QListWidget::itemSelectionChanged, list, [listBox, list] {
+            const QList<QListWidgetItem*> selected = list->selectedItems();
+            listBox->UserSelect(selected.isEmpty() ? -1 : list->row(selected.front()));
+        });
         widget = list;
     } else if (auto* memo = dynamic_cast<TMemo*>(&control)) {
         auto* text = new TMemoWidget(*memo, parent);

@@ -1,5 +1,7 @@
 // Program start: the application titled "ModBus", its one window, the
-// message loop until the window closes.
+// message loop until the window closes. A close by signal ends with a
+// non-zero status when a file could not be stored, which is then told on
+// standard error: nobody may be at the screen to close a message window.
 #include "AppStyle.h"
 #include "FormView.h"
 #include "QtFormHost.h"
@@ -7,6 +9,9 @@
 #include "UPelMBus.h"
 
 #include <QApplication>
+
+#include <cstdlib>
+#include <iostream>
 
 using namespace pelmbus;
 
@@ -24,8 +29,20 @@ int main(int argc, char** argv) {
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
 
-    CloseOnTerminationSignals(view);
+    bool closedBySignal = false;
+    CloseOnTerminationSignals(view, [&] {
+        closedBySignal = true;
+        form.QuietClose = true;
+        view.close();
+        // Also ends any message window's own loop that is open at the time.
+        QCoreApplication::exit(form.CloseFailure.empty() ? EXIT_SUCCESS : EXIT_FAILURE);
+    });
     form.RunGuarded([&] { form.FormCreate(); });
     view.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    if (closedBySignal && !form.CloseFailure.empty()) {
+        std::cerr << "PelMBus: " << form.CloseFailure << std::endl;
+        return EXIT_FAILURE;
+    }
+    return status;
 }

@@ -1,5 +1,6 @@
 #include "QtFormHost.h"
 
+#include "CentredMessageBox.h"
 #include "CltPel_TLB.h"
 #include "MBusDataEvent.h"
 #include "Pel_TLB.h"
@@ -20,16 +21,17 @@ void TQtFormHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lPara
     }
 }
 
-// Modal, one OK button, the application title as caption.
+// Modal, one OK button, the application title as caption, centred on the
+// screen.
 void TQtFormHost::ShowMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, "ModBus", QString::fromStdString(text), QMessageBox::Ok,
-                    FWindow);
+    TCentredMessageBox box(QMessageBox::NoIcon, "ModBus", QString::fromStdString(text),
+                           QMessageBox::Ok, FWindow);
     box.exec();
 }
 
 void TQtFormHost::ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, "ModBus", QString::fromStdString(text), QMessageBox::Ok,
-                    FWindow);
+    TCentredMessageBox box(QMessageBox::Critical, "ModBus", QString::fromStdString(text),
+                           QMessageBox::Ok, FWindow);
     box.exec();
 }
 

@@ -9,7 +9,7 @@ namespace pelmbus {
 
 class TQtFormHost : public TFormHost {
 public:
-    // window: where WM_MBUSDATA is posted and message windows are centred.
+    // window: where WM_MBUSDATA is posted; it owns the message windows.
     void SetWindow(QWidget* window) { FWindow = window; }
 
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;

@@ -1,7 +1,6 @@
 #include "SignalClose.h"
 
 #include <QSocketNotifier>
-#include <QWidget>
 
 #include <csignal>
 #include <fcntl.h>
@@ -22,16 +21,16 @@ extern "C" void OnTerminationSignal(int) {
 
 } // namespace
 
-bool CloseOnTerminationSignals(QWidget& window) {
+bool CloseOnTerminationSignals(QObject& owner, std::function<void()> close) {
     if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return false;
     }
-    auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, &owner, [close = std::move(close)] {
         char bytes[16];
         while (read(SignalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        window.close();
+        close();
     });
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;

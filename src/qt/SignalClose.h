@@ -2,12 +2,15 @@
 // settings and entries are saved and the port is closed.
 #pragma once
 
-class QWidget;
+#include <functional>
+
+class QObject;
 
 namespace pelmbus {
 
-// Installs the handlers; from then on either signal closes window from the
-// loop. Returns false when the handlers could not be installed.
-bool CloseOnTerminationSignals(QWidget& window);
+// Installs the handlers; from then on either signal runs close from the loop
+// of owner's thread, once per signal. Returns false when the handlers could
+// not be installed.
+bool CloseOnTerminationSignals(QObject& owner, std::function<void()> close);
 
 } // namespace pelmbus

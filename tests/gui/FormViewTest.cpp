@@ -13,15 +13,18 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdlib>
@@ -210,6 +213,23 @@ TEST_F(FormView, PostedMessageIsDeliveredLaterByTheLoop) {
     EXPECT_EQ(delivered, (std::vector<uintptr_t>{MBusDataRefresh, MBusDataPriem}));
 }
 
+// A message window stands in the middle of the screen, not over the small
+// main window at its design place.
+TEST_F(FormView, MessageWindowIsCentredOnTheScreen) {
+    QRect shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            shown = box->frameGeometry();
+            box->accept();
+        }
+    });
+    Host.TQtFormHost::ShowMessage("Ни один из видов данных не выбран");
+    ASSERT_TRUE(shown.isValid());
+    const QPoint screenCentre = View->screen()->availableGeometry().center();
+    ASSERT_GT((View->frameGeometry().center() - screenCentre).manhattanLength(), 20);
+    EXPECT_LE((shown.center() - screenCentre).manhattanLength(), 4);
+}
+
 // The three operator tabs: spin and speed buttons, focus, the combo box,
 // the memos. The window is made active so that focus moves as it would.
 class OperatorTabs : public FormView {
@@ -256,6 +276,34 @@ TEST_F(OperatorTabs, ManualEntriesAreAddedAndDeletedOnlyFromTheFocusedList) {
     list->setFocus();
     QTest::mouseClick(del, Qt::LeftButton);
     EXPECT_EQ(list->count(), 0);
+}
+
+// Qt makes a row current when the list takes the focus by the Tab key;
+// that is no choice of the operator's: nothing is loaded over the typing and
+// "delete" finds nothing selected. A click and the arrow keys choose.
+TEST_F(OperatorTabs, TabIntoTheEntryListLoadsNothingOnlyTheOperatorsChoiceDoes) {
+    ShowPage(2);
+    Form->lbParams.SetItems({"180=1 = Первый", "182=2 = Второй", "184=3 = Третий"});
+    auto* comment = Widget<QLineEdit>(Form->eComment);
+    comment->setFocus();
+    comment->selectAll();
+    QTest::keyClicks(comment, "typing");
+    auto* list = Widget<QListWidget>(Form->lbParams);
+    QTest::keyClick(comment, Qt::Key_Tab);
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_TRUE(Form->lbParams.Focused());
+    EXPECT_EQ(Form->eComment.Text(), "typing");
+    EXPECT_EQ(Form->eRegNum.Text(), "178");
+    EXPECT_EQ(Form->lbParams.ItemIndex(), -1);
+    QTest::mouseClick(View->WidgetOf(Form->DelBtn), Qt::LeftButton);
+    EXPECT_EQ(Form->lbParams.Count(), 3);
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    EXPECT_EQ(Form->eComment.Text(), "Второй");
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(Form->eRegNum.Text(), "184");
+    EXPECT_EQ(Form->eComment.Text(), "Третий");
 }
 
 TEST_F(OperatorTabs, InspectorMovesSwitchesAndRefusesAValueThatIsNoNumber) {

@@ -300,4 +300,25 @@ TEST_F(ConfigFile, FailedSaveIntoReadOnlyDirectoryKeepsTheOldFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
+TEST_F(ConfigFile, FileThatCouldNotBeLoadedIsNotReplacedAtSave) {
+    const std::string station = CreationFile() + "hand-written note\r\n";
+    WriteBytes(path, station);
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    const auto result = testing_files::RunWhereUnreadable(path, [&] {
+        TInOutPort port;
+        port.ExeDir = dir.Path();
+        port.LoadConfig();
+        std::string failure;
+        // The creation values stay, and are not written over the file.
+        return port.StrPort == "COM1:9600,N,8,2" && !port.SaveConfig(failure) && !failure.empty();
+    });
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
+    if (result == testing_files::StepResult::CannotDropOverride) {
+        GTEST_SKIP() << "this machine cannot read without the power to override permissions";
+    }
+    EXPECT_EQ(result, testing_files::StepResult::True);
+    EXPECT_EQ(ReadBytes(path), station);
+}
+
 } // namespace

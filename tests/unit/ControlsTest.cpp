@@ -43,6 +43,26 @@ TEST(Controls, EditChangeRunsOnlyWhenTheTextReallyChanges) {
     EXPECT_EQ(changes, 1);
 }
 
+TEST(Controls, AnEditDropsPastedLineBreaksAndShowsTheTextWithout) {
+    Window w;
+    int changes = 0;
+    int updates = 0;
+    w.Edit.OnChange = [&] { ++changes; };
+    w.Edit.OnViewUpdate = [&] { ++updates; };
+    w.Edit.UserSetText("12\r\n34\n5\r");
+    EXPECT_EQ(w.Edit.Text(), "12345");
+    EXPECT_EQ(changes, 1);
+    // Only a break pasted: the text stays, but the view must drop the break
+    // it shows.
+    updates = 0;
+    w.Edit.UserSetText("12\n345");
+    EXPECT_EQ(w.Edit.Text(), "12345");
+    EXPECT_EQ(changes, 1);
+    EXPECT_GE(updates, 1);
+    w.Edit.SetText("a\rb");
+    EXPECT_EQ(w.Edit.Text(), "ab");
+}
+
 TEST(Controls, EditKeyPressCanDiscardOrReplaceAndIsBlockedWhenDisabled) {
     Window w;
     w.Edit.OnKeyPress = [](char& key) { key = key == 'x' ? '\0' : key == '.' ? ',' : key; };

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -33,6 +34,7 @@ struct FakeLine {
     CommTimeouts Timeouts;
     int Calls = 0; // every call but Wake
     bool Waiting = false;
+    int Wakes = 0;
     Clock::time_point FirstReadAt{};
 
     // What the test sets.
@@ -44,6 +46,9 @@ struct FakeLine {
     uint32_t MaxPerWrite = std::numeric_limits<uint32_t>::max();
     bool WritesPending = false; // Write reports Pending, WaitWrite completes
     int FailingWrites = 0;      // the next writes fail; negative: all of them
+    // Runs on the receive thread as each event wait starts, before the
+    // device looks at anything; set before the thread starts.
+    std::function<void()> BeforeWaitEvent;
 
     // What went out, and when the last write did.
     std::vector<uint8_t> Output;
@@ -109,6 +114,9 @@ public:
         return line_->Open;
     }
     CommWait WaitEvent(uint32_t& mask) override {
+        if (line_->BeforeWaitEvent) {
+            line_->BeforeWaitEvent();
+        }
         auto lock = Touch();
         mask = 0;
         line_->WakePending = false;
@@ -134,6 +142,7 @@ public:
         {
             std::lock_guard lock(line_->Mutex);
             line_->WakePending = true;
+            ++line_->Wakes;
         }
         line_->Changed.notify_all();
     }

@@ -55,17 +55,21 @@ inline std::string ReadBytes(const std::string& path) {
 
 enum class StepResult { True, False, Crashed, CannotDropOverride };
 
-// Runs step in a child process whose effective capabilities are all dropped,
-// so that directory permissions bind even when the tests run as root.
-// CannotDropOverride when dir stays writable all the same.
-inline StepResult RunWithoutPermissionOverride(const std::string& dir,
-                                               const std::function<bool()>& step) {
+// Runs step in a child process, ended after timeoutSeconds (Crashed then),
+// after dropping every effective capability when dropCapabilities is set.
+// overrideWorks is asked in the child after the drop: true means permissions
+// still do not bind there, and the result is CannotDropOverride.
+inline StepResult RunInChild(const std::function<bool()>& step, bool dropCapabilities,
+                             const std::function<bool()>& overrideWorks, unsigned timeoutSeconds) {
     const pid_t child = fork();
     if (child == 0) {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct data[2]{};
-        if (syscall(SYS_capset, &header, data) != 0 || access(dir.c_str(), W_OK) == 0) {
-            _exit(2);
+        alarm(timeoutSeconds);
+        if (dropCapabilities) {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2]{};
+            if (syscall(SYS_capset, &header, data) != 0 || overrideWorks()) {
+                _exit(2);
+            }
         }
         _exit(step() ? 0 : 1);
     }
@@ -84,6 +88,22 @@ inline StepResult RunWithoutPermissionOverride(const std::string& dir,
     default:
         return StepResult::CannotDropOverride;
     }
+}
+
+// Runs step in a child process whose effective capabilities are all dropped,
+// so that directory permissions bind even when the tests run as root.
+// CannotDropOverride when dir stays writable all the same.
+inline StepResult RunWithoutPermissionOverride(const std::string& dir,
+                                               const std::function<bool()>& step) {
+    return RunInChild(
+        step, true, [&] { return access(dir.c_str(), W_OK) == 0; }, 60);
+}
+
+// The same for a file made unreadable: CannotDropOverride when it stays
+// readable all the same.
+inline StepResult RunWhereUnreadable(const std::string& file, const std::function<bool()>& step) {
+    return RunInChild(
+        step, true, [&] { return access(file.c_str(), R_OK) == 0; }, 60);
 }
 
 } // namespace testing_files

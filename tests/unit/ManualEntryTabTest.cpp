@@ -63,6 +63,21 @@ TEST_F(ManualEntryTab, TypedValueAndCarriageReturnAddTheEntry) {
     EXPECT_EQ(Form->lbParams.Items(), Lines{"178=12,5 = Давление"});
 }
 
+// The list shows an entry as the file will hold it: one line, in the file's
+// code page, and the same after a restart.
+TEST_F(ManualEntryTab, PastedBreaksAndCharactersOutsideTheCodePageShowAsStored) {
+    UseComma();
+    Create();
+    Form->eParam.UserSetText("1,5\r\n");
+    Form->eComment.UserSetText("Расход,\r\nм³/ч");
+    Form->AddBtn.UserClick();
+    const Lines shown = Form->lbParams.Items();
+    EXPECT_EQ(shown, Lines{"178=1,5 = Расход,м?/ч"});
+    Close();
+    Create();
+    EXPECT_EQ(Form->lbParams.Items(), shown);
+}
+
 TEST_F(ManualEntryTab, SpinStepsByTwoAndClampsAfterTheStep) {
     ASSERT_TRUE(WriteTextLines(Dir.Path + "RegData.mrd",
                                {"300=1 = a", "2147483647=1 = b", "-2147483648=1 = c"}));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <sstream>
@@ -190,5 +191,26 @@ TEST(ModbusRequest, LengthsOutsideTheBlockAreNeverAnswered) {
         port.LenOut = 99;
         port.ProcessRequest();
         EXPECT_EQ(port.LenOut, 0) << length;
+    }
+}
+
+TEST(ModbusRequest, AppendCrcRefusesALengthWhoseCrcWouldNotFit) {
+    TInOutPort port;
+    port.BufIn.fill(0x11);
+    port.BufOut.fill(0x22);
+    port.BufReg.fill(0x33);
+    EXPECT_EQ(port.AppendCRC(TInOutPort::BlockSize - 2), TInOutPort::BlockSize);
+    EXPECT_EQ(port.LenOut, TInOutPort::BlockSize);
+    EXPECT_TRUE(TInOutPort::CheckCRC(port.BufOut.data(), port.LenOut));
+
+    const auto out = port.BufOut;
+    for (const int32_t length : {TInOutPort::BlockSize - 1, TInOutPort::BlockSize, -1, -2}) {
+        port.LenOut = 5;
+        EXPECT_EQ(port.AppendCRC(length), 0) << length;
+        EXPECT_EQ(port.LenOut, 0) << length;
+    }
+    EXPECT_EQ(port.BufOut, out);
+    for (const auto* block : {&port.BufIn, &port.BufReg}) {
+        EXPECT_EQ(std::count(block->begin(), block->end(), block->front()), TInOutPort::BlockSize);
     }
 }

@@ -166,6 +166,21 @@ TEST_F(RegisterInspector, AReportRefreshesItOnlyWhileItsTabIsActive) {
     EXPECT_EQ(Form->Edit5.Text(), "7");
 }
 
+TEST_F(RegisterInspector, AReportLeavesTheValueBeingTypedAloneUntilEditModeEnds) {
+    ASSERT_TRUE(Form->PageControl1.UserSelectPage(3));
+    Form->Edit5.UserKeyPress('1');
+    Form->Edit5.UserSetText("12");
+    Image()[1] = 7;
+    Form->RefreshInspectorAfterReport();
+    EXPECT_EQ(Form->Edit5.Text(), "12");
+    EXPECT_EQ(Form->Edit6.Text(), "        0007"); // the raw content still follows
+    Form->Button3.UserClick();
+    EXPECT_EQ(Image()[1], 12); // what was typed, not the refreshed value
+    Image()[1] = 9;
+    Form->RefreshInspectorAfterReport();
+    EXPECT_EQ(Form->Edit5.Text(), "9");
+}
+
 // Under ThreadSanitizer: the inspector's reads and writes of BufReg hold the
 // image mutex, as the receive thread does while it handles a request.
 TEST_F(RegisterInspector, ReadsAndWritesHoldTheImageMutex) {

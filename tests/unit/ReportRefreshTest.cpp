@@ -195,6 +195,17 @@ TEST_F(ReportRefreshTest, ManualEntries) {
     EXPECT_EQ(port_.BufFloat[255], 0.0f);
 }
 
+TEST_F(ReportRefreshTest, BlankAndCommentLinesOfAHandEditedFileArePassedOver) {
+    port_.DataFlags.fill(false);
+    entries_ = {"", "; давление на входе", "180=1,5 = Давление", "   ", "\t", "182=2 = b"};
+    ASSERT_NO_THROW(Refresh());
+    EXPECT_EQ(port_.BufFloat[90], 1.5f);
+    EXPECT_EQ(port_.BufFloat[91], 2.0f);
+    EXPECT_EQ(Register(port_, 180), 0x3FC0);
+    EXPECT_EQ(lastTick_, tick_);
+    EXPECT_EQ(entries_.size(), 6u) << "the lines stay as they are";
+}
+
 TEST_F(ReportRefreshTest, FailuresStopTheRefreshAndKeepTheTick) {
     ServeAllKinds();
     app_.Replies.erase("GetRepData 0 3 0");

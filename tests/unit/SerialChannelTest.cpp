@@ -1,7 +1,7 @@
 // The serial channel and its receive thread over a fake device: the open
 // sequence, the send steps, the two paths of the event wait, the full
-// output queue, failing writes, oversized bursts, and stopping the thread
-// while it waits for the main thread.
+// output queue, failing writes, unsent tails and new frames, oversized
+// bursts, opening and stopping while the thread runs.
 #include "FakeCommDevice.h"
 #include "InOutPort.h"
 #include "MainThreadQueue.h"
@@ -34,6 +34,14 @@ Bytes Reversed(const Bytes& bytes) {
     return Bytes(bytes.rbegin(), bytes.rend());
 }
 
+bool WaitUntil(const std::atomic<bool>& flag, std::chrono::milliseconds timeout) {
+    const auto until = Clock::now() + timeout;
+    while (!flag && Clock::now() < until) {
+        std::this_thread::sleep_for(1ms);
+    }
+    return flag;
+}
+
 class Channel : public ::testing::Test {
 protected:
     Channel() {
@@ -64,6 +72,23 @@ protected:
             change(*line_);
         }
         line_->Changed.notify_all();
+    }
+
+    // Delivers the bytes as a line does, one every 1 to 2 ms.
+    void ReceiveAtLinePace(const Bytes& bytes) {
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            line_->Receive({bytes[i]});
+            std::this_thread::sleep_for(i % 2 == 0 ? 1ms : 2ms);
+        }
+    }
+
+    // The next request at line pace while the thread waits for it, and its
+    // send event.
+    void Request(const Bytes& request) {
+        ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Waiting; }, 3s));
+        const size_t sent = sent_.size();
+        ReceiveAtLinePace(request);
+        ASSERT_TRUE(RunUntilSent(sent + 1));
     }
 
     Bytes Output() {
@@ -242,6 +267,76 @@ TEST_F(Channel, RequestCaughtByTheWaitGetsOneMoreSendStep) {
     port_.StopLooker();
     EXPECT_TRUE(port_.PeredPending);
     EXPECT_EQ(port_.ArrPered, Reversed(ReadTwoAnswer));
+}
+
+// On a shared line an answer that goes out after the master moved on
+// collides with another slave's: a new frame, even one for another address
+// or with a bad CRC, drops what is left of the last response.
+TEST_F(Channel, NewFrameDropsTheUnsentTailOfAnEarlierResponse) {
+    port_.ZaderOtveta = 20;
+    SetLine([](FakeLine& line) { line.MaxPerWrite = 3; });
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    Request(ReadTwo); // two send steps of three bytes: three are left
+    const Bytes head(ReadTwoAnswer.begin(), ReadTwoAnswer.begin() + 6);
+    EXPECT_EQ(Output(), head);
+
+    SetLine([](FakeLine& line) { line.MaxPerWrite = 1000; });
+    Request(WithCrc({0x02, 0x03, 0x00, 0x00, 0x00, 0x02}));
+    Bytes badCrc = ReadTwo;
+    badCrc.back() ^= 0x01;
+    Request(badCrc);
+    EXPECT_EQ(Output(), head);
+
+    Request(ReadTwo);
+    Bytes expected = head;
+    expected.insert(expected.end(), ReadTwoAnswer.begin(), ReadTwoAnswer.end());
+    EXPECT_EQ(Output(), expected);
+    EXPECT_EQ(events_, "RSRSRSRS");
+}
+
+// An open from the window wakes the thread and waits for the channel; a wake
+// that came just before the thread started its event wait must not be lost,
+// or the window would hang until a byte arrives.
+TEST_F(Channel, OpenJustBeforeTheThreadWaitsDoesNotHang) {
+    port_.SetPortActive(true);
+    // Shared with the hook, which the thread may run after this test body.
+    struct Gate {
+        std::atomic<bool> Armed{true};
+        std::atomic<bool> Entered{false};
+        int WakesBefore = 0;
+    };
+    auto gate = std::make_shared<Gate>();
+    {
+        std::lock_guard lock(line_->Mutex);
+        gate->WakesBefore = line_->Wakes;
+    }
+    line_->BeforeWaitEvent = [gate, line = line_.get()] {
+        if (!gate->Armed.exchange(false)) {
+            return;
+        }
+        gate->Entered = true;
+        line->WaitFor([&](FakeLine& l) { return l.Wakes > gate->WakesBefore; }, 3s);
+    };
+    port_.StartLooker();
+    ASSERT_TRUE(WaitUntil(gate->Entered, 3s));
+
+    std::atomic<bool> opened{false};
+    std::thread window([&] {
+        port_.SetPortActive(true);
+        opened = true;
+    });
+    const bool openedInTime = WaitUntil(opened, 1500ms);
+    if (!openedInTime) {
+        line_->Receive(ReadTwo); // release the hung open
+    }
+    window.join();
+    ASSERT_TRUE(openedInTime);
+    EXPECT_TRUE(port_.PortOpen);
+
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(Output(), ReadTwoAnswer);
 }
 
 TEST_F(Channel, FailingWritesAreRetriedForAboutASecond) {

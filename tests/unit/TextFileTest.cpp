@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 
 using namespace pelmbus;
 using testing_files::ReadBytes;
@@ -99,6 +100,7 @@ TEST_F(TextFileOnDisk, FailedWriteLeavesNothingBehind) {
     EXPECT_FALSE(WriteTextLines(path, {"a"}));
     EXPECT_TRUE(std::filesystem::is_directory(path));
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
     // No directory to write into at all.
     EXPECT_FALSE(WriteTextLines(dir.File("missing/RegData.mrd"), {"a"}));
 }
@@ -110,7 +112,100 @@ TEST_F(TextFileOnDisk, LeftoverTemporaryFileIsReplacedNotFollowed) {
     ASSERT_TRUE(WriteTextLines(path, {"new"}));
     EXPECT_EQ(ReadBytes(path), "new\r\n");
     EXPECT_EQ(ReadBytes(elsewhere), "untouched");
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp")) << "a name not made by the save";
+}
+
+std::filesystem::perms Mode(const std::string& path) {
+    return std::filesystem::status(path).permissions();
+}
+
+std::size_t EntriesIn(const std::string& dir) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
+
+TEST_F(TextFileOnDisk, LineWithALineBreakIsRefusedAndTheFileKept) {
+    WriteBytes(path, "178=1 = a\r\n");
+    for (const char* broken : {"178=1 = a\r\nb", "x\ny", "z\r"}) {
+        std::string failure;
+        EXPECT_FALSE(WriteTextLines(path, {"180=2 = ok", broken}, failure)) << broken;
+        EXPECT_FALSE(failure.empty());
+        EXPECT_EQ(ReadBytes(path), "178=1 = a\r\n");
+    }
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
+TEST_F(TextFileOnDisk, SaveKeepsWhatTheOperatorSetOnTheFile) {
+    namespace fs = std::filesystem;
+    // Permission bits other than the defaults survive the replacement.
+    WriteBytes(path, "old\r\n");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(WriteTextLines(path, {"new"}));
+    EXPECT_EQ(ReadBytes(path), "new\r\n");
+    EXPECT_EQ(Mode(path), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // A read-only file is a failed save, even for a process that could
+    // write it; nothing is left behind.
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    std::string failure;
+    EXPECT_FALSE(WriteTextLines(path, {"newer"}, failure));
+    EXPECT_FALSE(failure.empty());
+    EXPECT_EQ(ReadBytes(path), "new\r\n");
+    EXPECT_EQ(Mode(path), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+
+    // A save through a link replaces the link's target and keeps the link,
+    // also across a chain of relative links.
+    const std::string target = dir.File("target.mrd");
+    WriteBytes(target, "old\r\n");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("target.mrd", dir.File("middle"));
+    const std::string link = dir.File("link.mrd");
+    fs::create_symlink("middle", link);
+    ASSERT_TRUE(WriteTextLines(link, {"through"}));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_symlink(dir.File("middle")));
+    EXPECT_EQ(ReadBytes(target), "through\r\n");
+    EXPECT_EQ(Mode(target), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(EntriesIn(dir.Path()), 4u);
+}
+
+TEST_F(TextFileOnDisk, NoNamePreparedBesideTheFileCatchesTheSave) {
+    // Whatever waits at a name a save might use (a FIFO that would hang an
+    // open, a link that would redirect the bytes) is neither opened nor
+    // followed: the save completes and writes only its own file.
+    namespace fs = std::filesystem;
+    const std::string elsewhere = dir.File("elsewhere");
+    WriteBytes(elsewhere, "untouched");
+    ASSERT_EQ(mkfifo((path + ".tmp").c_str(), 0600), 0);
+    fs::create_symlink(elsewhere, path + ".new");
+    fs::create_symlink(elsewhere, path + "~");
+    const auto result = testing_files::RunInChild([&] { return WriteTextLines(path, {"saved"}); },
+                                                  false, [] { return false; }, 10);
+    EXPECT_EQ(result, testing_files::StepResult::True);
+    EXPECT_EQ(ReadBytes(path), "saved\r\n");
+    EXPECT_EQ(ReadBytes(elsewhere), "untouched");
+    EXPECT_EQ(EntriesIn(dir.Path()), 5u);
+}
+
+TEST_F(TextFileOnDisk, UnreadableFileIsToldApartFromAMissingOne) {
+    Lines lines{"kept"};
+    EXPECT_EQ(ReadTextFile(path, lines), TTextFileRead::Missing);
+    std::filesystem::create_symlink(dir.File("nowhere"), path); // a link to nothing yet
+    EXPECT_EQ(ReadTextFile(path, lines), TTextFileRead::Missing);
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    EXPECT_EQ(ReadTextFile(path, lines), TTextFileRead::Unreadable);
+    std::filesystem::remove(path);
+
+    WriteBytes(path, "a\r\n");
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    const auto result = testing_files::RunWhereUnreadable(
+        path, [&] { return ReadTextFile(path, lines) == TTextFileRead::Unreadable; });
+    if (result == testing_files::StepResult::CannotDropOverride) {
+        GTEST_SKIP() << "this machine cannot read without the power to override permissions";
+    }
+    EXPECT_EQ(result, testing_files::StepResult::True);
+    EXPECT_EQ(lines, Lines{"kept"});
 }
 
 } // namespace
