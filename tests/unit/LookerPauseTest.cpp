@@ -25,7 +25,7 @@ public:
     TimePoint Now() override { return Time; }
 
     bool WaitUntil(std::condition_variable&, std::unique_lock<std::mutex>& lock, TimePoint due,
-                   const std::function<bool()>& done) override {
+                   const std::function<bool()>& done, std::chrono::microseconds) override {
         EXPECT_TRUE(lock.owns_lock());
         if (done()) {
             return true;
@@ -75,6 +75,18 @@ TEST(LookerPause, NoPauseIsShorterThanItsLengthAfterLateWakeUps) {
                       std::chrono::duration_cast<TPauseClock::TimePoint::duration>(
                           length + expectedLateness[i]));
         }
+    }
+}
+
+TEST(LookerPause, OnTheSteadyClockNoPauseEndsEarly) {
+    // The end of each pause is found by checking the clock: whatever the
+    // wake-up did, the pause has lasted its length when it returns.
+    auto looker = std::make_shared<TLooker>(nullptr, std::make_shared<TChannelSync>());
+    for (int i = 0; i < 30; ++i) {
+        const auto length = std::chrono::milliseconds(i % 3);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(looker->Pause(length));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, length);
     }
 }
 
