@@ -280,11 +280,11 @@ void RunMaster(const Options& options, const std::string& pelmbusPath,
     }
     std::mt19937 random(20240601);
     std::uniform_int_distribution<int> margin(5, 60);
-    const auto waitForIdle = [&](Clock::time_point answered) {
+    const auto waitForIdle = [&](Clock::time_point sent) {
         // The send event marks the start of the cycle pause; the request
         // comes a little after its end, while the thread waits for events.
         const auto until = Clock::now() + std::chrono::seconds(2);
-        while (Clock::time_point(Clock::duration(cycleStart.load())) < answered &&
+        while (Clock::time_point(Clock::duration(cycleStart.load())) < sent &&
                Clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -302,10 +302,10 @@ void RunMaster(const Options& options, const std::string& pelmbusPath,
         results.Failure = "no answer to the first request";
         return;
     }
-    Clock::time_point lastAnswer = warm.Answered;
+    Clock::time_point lastSent = warm.Start;
     for (int round = 1; round <= options.Requests; ++round) {
         const Bytes request = MakeRequest(options, round, answerLength);
-        waitForIdle(lastAnswer);
+        waitForIdle(lastSent);
         for (int turn = 0; turn < 2; ++turn) {
             const bool pelmbusTurn = (turn == 0) == (round % 2 == 0);
             RawMaster& master = pelmbusTurn ? pelmbus : libmodbus;
@@ -325,7 +325,7 @@ void RunMaster(const Options& options, const std::string& pelmbusPath,
                 results.PelMBusBeyond.push_back(whole - floor);
                 results.AllowanceLeft.push_back(2.0 + 0.1 * static_cast<double>(request.size()) -
                                                 (whole - floor));
-                lastAnswer = timing.Answered;
+                lastSent = timing.Start;
                 const Clock::time_point event(Clock::duration(receiveEvent.load()));
                 if (event > timing.Start) {
                     results.PelMBusReceiveEvent.push_back(Milliseconds(event - timing.Start));
