@@ -81,6 +81,23 @@ public:
     // Reads one byte without waiting: Done with the byte, or Pending when
     // none is there (nothing arrives later for a read that was Pending).
     virtual CommIo ReadByte(uint8_t& byte) = 0;
+    // Reads at most `count` of the bytes that are waiting, without waiting:
+    // Done with `read` bytes (0 when none were there), Failed when the
+    // device cannot be read. The default reads them one by one.
+    virtual CommIo ReadBytes(uint8_t* bytes, uint32_t count, uint32_t& read) {
+        read = 0;
+        while (read < count) {
+            const CommIo result = ReadByte(bytes[read]);
+            if (result == CommIo::Failed) {
+                return read > 0 ? CommIo::Done : CommIo::Failed;
+            }
+            if (result != CommIo::Done) {
+                break;
+            }
+            ++read;
+        }
+        return CommIo::Done;
+    }
     // Writes `count` bytes. Done: `written` bytes went out. Pending: the rest
     // goes out in WaitWrite, which reports the total written. Failed: nothing
     // was written.

@@ -17,14 +17,16 @@ constexpr std::chrono::milliseconds QueueFullPause{1};
 // A write that fails outright is retried this often, for this long.
 constexpr std::chrono::milliseconds FailedWritePause{10};
 constexpr std::chrono::milliseconds FailedWriteLimit{1000};
-// A pause that starts this soon after the previous one was due counts from
-// that moment, so the wake-up latency of a run of byte pauses does not add up.
-constexpr std::chrono::milliseconds PauseChainSlack{2};
+// The pauses of a request end this precisely: the last part of each passes
+// checking the clock, for a wake-up of the time-critical thread still comes
+// some tens of microseconds late, and a request's byte pauses add that up.
+// The cycle pause, the only one while the line is idle, just sleeps.
+constexpr std::chrono::microseconds RequestPausePrecision{100};
 
 } // namespace
 
-TLooker::TLooker(TInOutPort* port, std::shared_ptr<TChannelSync> sync)
-    : Port(port), Sync(std::move(sync)) {}
+TLooker::TLooker(TInOutPort* port, std::shared_ptr<TChannelSync> sync, TPauseClock& clock)
+    : Port(port), Sync(std::move(sync)), FPauseClock(clock) {}
 
 TLooker* TLooker::Current() {
     return CurrentLooker;
@@ -56,15 +58,16 @@ bool TLooker::WaitUntilFinished(std::chrono::milliseconds timeout) {
 }
 
 bool TLooker::Pause(std::chrono::milliseconds duration) {
-    const auto now = std::chrono::steady_clock::now();
-    auto start = now;
-    if (now - PauseDue <= PauseChainSlack) {
-        // Never shorter than half the pause, whatever the last one overran.
-        start = std::max(PauseDue, now - duration / 2);
-    }
-    PauseDue = start + duration;
+    // Every pause lasts its whole length from the moment it starts, also
+    // after one that ended late: the end of a request is a queue that is
+    // still empty after a full pause, and a shortened pause could end a
+    // frame in the gap between two of its bytes.
+    const TPauseClock::TimePoint due = FPauseClock.Now() + duration;
+    const auto precision =
+        duration < CyclePause ? RequestPausePrecision : std::chrono::microseconds::zero();
     std::unique_lock lock(StateMutex);
-    return !Wakeup.wait_until(lock, PauseDue, [this] { return FStopped.load(); });
+    return !FPauseClock.WaitUntil(
+        Wakeup, lock, due, [this] { return FStopped.load(); }, precision);
 }
 
 bool TLooker::PauseUnlocked(std::unique_lock<std::mutex>& channel,

@@ -5,6 +5,8 @@
 // StopLooker stops it.
 #pragma once
 
+#include "PauseClock.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -31,7 +33,9 @@ class TLooker : public std::enable_shared_from_this<TLooker> {
 public:
     static constexpr std::chrono::milliseconds CyclePause{500};
 
-    TLooker(TInOutPort* port, std::shared_ptr<TChannelSync> sync);
+    // `clock` times the pauses; tests give a fake one.
+    TLooker(TInOutPort* port, std::shared_ptr<TChannelSync> sync,
+            TPauseClock& clock = TPauseClock::Steady());
     TLooker(const TLooker&) = delete;
     TLooker& operator=(const TLooker&) = delete;
 
@@ -52,8 +56,8 @@ public:
     // Waits until the thread body has returned, at most `timeout`.
     bool WaitUntilFinished(std::chrono::milliseconds timeout);
 
-    // Pauses the receive thread; returns false at once when it is stopped.
-    // Called on the receive thread only.
+    // Pauses the receive thread for at least `duration` from now; returns
+    // false at once when it is stopped. Called on the receive thread only.
     bool Pause(std::chrono::milliseconds duration);
 
     // The looker whose thread is running the caller, or null.
@@ -73,8 +77,7 @@ private:
 
     std::shared_ptr<TChannelSync> Sync;
     std::atomic<bool> FStopped{false};
-    // When the last pause was due to end; used by the receive thread only.
-    std::chrono::steady_clock::time_point PauseDue{};
+    TPauseClock& FPauseClock;
     // Guards the fields below; Wakeup signals stop, hand-over and end.
     std::mutex StateMutex;
     std::condition_variable Wakeup;

@@ -161,21 +161,33 @@ bool TInOutPort::ReceiveFrame() {
 }
 
 int32_t TInOutPort::ReadPortBytes() {
+    // The bytes are taken byte by byte with the response delay after each,
+    // and the step ends when the queue is still empty after the pause that
+    // follows a byte. The bytes that are already waiting are fetched in one
+    // read: while some of them are left, the queue is known not to be empty,
+    // so it is asked again only after the pause of the last of them.
+    std::array<uint8_t, 256> waiting;
     ClearCommErrors();
     while (ComStat.InQueue > 0) {
-        ClearCommErrors();
-        uint8_t byte = 0;
-        const CommIo read = Device->ReadByte(byte);
-        if (read == CommIo::Done) {
-            ArrPriem.push_back(byte);
-            if (ArrPriem.size() >= SizeBufIn) {
-                ArrPriem.clear();
-            }
-        } else if (read == CommIo::Failed) {
+        uint32_t count = 0;
+        const CommIo read = Device->ReadBytes(
+            waiting.data(), std::min<uint32_t>(ComStat.InQueue, waiting.size()), count);
+        if (read == CommIo::Failed) {
             break; // a broken device would report its queue for ever
         }
-        if (ZaderOtveta > 0 && !ChannelPause(ZaderOtveta)) {
-            break; // stopped: the thread leaves without an event
+        bool stopped = false;
+        // A read that brought nothing still takes one step with its pause.
+        for (uint32_t i = 0; i < std::max<uint32_t>(count, 1) && !stopped; ++i) {
+            if (i < count) {
+                ArrPriem.push_back(waiting[i]);
+                if (ArrPriem.size() >= SizeBufIn) {
+                    ArrPriem.clear();
+                }
+            }
+            stopped = ZaderOtveta > 0 && !ChannelPause(ZaderOtveta);
+        }
+        if (stopped) {
+            break; // the thread leaves without an event
         }
         ClearCommErrors();
     }

@@ -18,6 +18,9 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -146,6 +149,103 @@ private:
     TControl& FControl;
 };
 
+// A memo whose lines are laid out only while it is on screen: a memo on a
+// hidden tab takes its model's latest lines when it is shown again, so the
+// exchange monitor costs nothing per frame while another tab is active. On
+// screen the text follows its model a moment later, once the request that
+// changed it has been answered: laying out and painting a frame's line
+// takes the main thread a quarter of a millisecond, which the line's serial
+// traffic would otherwise wait for.
+class TMemoWidget : public QPlainTextEdit {
+public:
+    // Longer than the longest response delay, shorter than the cycle pause
+    // that follows every response.
+    static constexpr int RefreshDelayMs = 250;
+
+    TMemoWidget(TMemo& model, QWidget* parent) : QPlainTextEdit(parent), FModel(model) {
+        FRefresh.setSingleShot(true);
+        FRefresh.setInterval(RefreshDelayMs);
+        connect(&FRefresh, &QTimer::timeout, this, [this] { ShowLines(); });
+    }
+
+    // The model changed: its lines show when the memo is next on screen, or
+    // shortly when it is on screen now.
+    void ModelChanged() {
+        setReadOnly(FModel.ReadOnly);
+        if (!isVisible()) {
+            FStale = true;
+        } else if (!FRefresh.isActive() && toPlainText() != ModelText()) {
+            FRefresh.start();
+        }
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        if (FStale) {
+            ShowLines();
+        }
+        QPlainTextEdit::showEvent(event);
+    }
+
+private:
+    QString ModelText() const {
+        QStringList lines;
+        for (const std::string& line : FModel.Lines()) {
+            lines << ToQString(line);
+        }
+        return lines.join('\n');
+    }
+
+    void ShowLines() {
+        FStale = false;
+        FRefresh.stop();
+        const QString text = toPlainText();
+        const QString wanted = ModelText();
+        if (text == wanted) {
+            return;
+        }
+        const QSignalBlocker blocker(this);
+        if (!ShiftLines(text.isEmpty() ? QStringList() : text.split('\n'),
+                        wanted.isEmpty() && FModel.Lines().empty() ? QStringList()
+                                                                   : wanted.split('\n'))) {
+            setPlainText(wanted);
+        }
+    }
+
+    // The usual update drops the oldest lines and adds new ones at the end:
+    // only those are laid out, not the whole text again. False when the new
+    // lines do not continue the shown ones.
+    bool ShiftLines(const QStringList& shown, const QStringList& lines) {
+        qsizetype dropped = 0;
+        while (dropped <= shown.size() &&
+               (shown.size() - dropped > lines.size() ||
+                shown.mid(dropped) != lines.first(shown.size() - dropped))) {
+            ++dropped;
+        }
+        if (dropped > shown.size() || (dropped == shown.size() && !shown.isEmpty())) {
+            return false;
+        }
+        QTextCursor cursor(document());
+        if (dropped > 0) {
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                                static_cast<int>(dropped));
+            cursor.removeSelectedText();
+        }
+        cursor.movePosition(QTextCursor::End);
+        for (qsizetype i = shown.size() - dropped; i < lines.size(); ++i) {
+            if (i > 0) {
+                cursor.insertBlock();
+            }
+            cursor.insertText(lines[i]);
+        }
+        return true;
+    }
+
+    TMemo& FModel;
+    bool FStale = false;
+    QTimer FRefresh;
+};
+
 class TShapeWidget : public QWidget {
 public:
     TShapeWidget(TShape& model, QWidget* parent) : QWidget(parent), FModel(model) {}
@@ -239,17 +339,8 @@ void Show(TControl& control, QWidget* widget) {
             list->addItems(items);
         }
         list->setCurrentRow(listBox->ItemIndex());
-    } else if (auto* memo = dynamic_cast<TMemo*>(&control)) {
-        QStringList lines;
-        for (const std::string& line : memo->Lines()) {
-            lines << ToQString(line);
-        }
-        auto* text = static_cast<QPlainTextEdit*>(widget);
-        const QString joined = lines.join('\n');
-        if (text->toPlainText() != joined) {
-            text->setPlainText(joined);
-        }
-        text->setReadOnly(memo->ReadOnly);
+    } else if (dynamic_cast<TMemo*>(&control) != nullptr) {
+        static_cast<TMemoWidget*>(widget)->ModelChanged();
     } else if (auto* pages = dynamic_cast<TPageControl*>(&control)) {
         static_cast<QTabWidget*>(widget)->setCurrentIndex(pages->ActivePageIndex());
     } else if (dynamic_cast<TShape*>(&control) != nullptr) {
@@ -407,7 +498,7 @@ QWidget* TFormView::MakeWidget(TControl& control, QWidget* parent) {
         });
         widget = list;
     } else if (auto* memo = dynamic_cast<TMemo*>(&control)) {
-        auto* text = new QPlainTextEdit(parent);
+        auto* text = new TMemoWidget(*memo, parent);
         text->setLineWrapMode(memo->WordWrap ? QPlainTextEdit::WidgetWidth
                                              : QPlainTextEdit::NoWrap);
         const TScrollStyle bars = memo->ScrollBars;

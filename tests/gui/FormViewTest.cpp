@@ -337,16 +337,38 @@ TEST_F(OperatorTabs, MonitorMemosAreLightGreenWithBothScrollBarsAndTakeTypedLine
     EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
 
+    // On a hidden tab the memo takes its lines when the tab is shown.
     Form->PriemLen = 2;
     Form->ShowPriemFrame();
-    EXPECT_TRUE(memo->toPlainText().startsWith("0000   "));
+    Form->ShowPriemFrame();
+    ASSERT_EQ(Form->Memo2.Lines().size(), 2u);
+    EXPECT_FALSE(memo->isVisible());
+    EXPECT_TRUE(memo->toPlainText().isEmpty()) << memo->toPlainText().toStdString();
     ShowPage(1);
+    EXPECT_EQ(memo->toPlainText().split('\n').size(), 2);
+    EXPECT_TRUE(memo->toPlainText().startsWith("0000   "));
+    // On screen it follows the updates a moment later, also once the
+    // oldest lines go.
+    const auto shownLines = [&] {
+        std::vector<std::string> lines;
+        for (const QString& line : memo->toPlainText().split('\n')) {
+            lines.push_back(line.toStdString());
+        }
+        return lines;
+    };
+    for (int32_t length = 1; length <= 4; ++length) {
+        Form->PriemCopy[0] = static_cast<uint8_t>(length);
+        Form->PriemLen = length;
+        Form->ShowPriemFrame();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shownLines() == Form->Memo2.Lines(); }, 5000));
+    }
+    EXPECT_TRUE(memo->toPlainText().split('\n').last().startsWith("04000000   "));
     memo->setFocus();
     memo->moveCursor(QTextCursor::End);
     QTest::keyClick(memo, Qt::Key_Return);
     QTest::keyClicks(memo, "ab");
-    ASSERT_EQ(Form->Memo2.Lines().size(), 2u);
-    EXPECT_EQ(Form->Memo2.Lines()[1], "ab");
+    ASSERT_EQ(Form->Memo2.Lines().size(), 5u);
+    EXPECT_EQ(Form->Memo2.Lines()[4], "ab");
 }
 
 int main(int argc, char** argv) {

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <thread>
+
 using namespace pelmbus;
 using namespace pelmbus::testsupport;
 using namespace std::chrono_literals;
@@ -151,6 +153,32 @@ TEST_F(SerialPort, BadSettingsFailTheOpenAndKeepTheDevice) {
     port_.SetPortActive(true);
     ASSERT_TRUE(port_.PortOpen);
     EXPECT_FALSE(CanOpenElsewhere(path)); // exclusive, also for root
+}
+
+TEST(PosixDevice, ReadBytesTakesWhatTheQueueHoldsInOneRead) {
+    PseudoTerminal pty;
+    PosixCommDevice device;
+    ASSERT_TRUE(device.Open(pty.SlavePath()));
+    uint8_t bytes[64] = {};
+    uint32_t read = 99;
+    EXPECT_EQ(device.ReadBytes(bytes, sizeof bytes, read), CommIo::Done);
+    EXPECT_EQ(read, 0u);
+
+    pty.Write(ReadTwo.data(), ReadTwo.size());
+    CommStatus status;
+    for (int i = 0; i < 300 && status.InQueue < ReadTwo.size(); ++i) {
+        ASSERT_TRUE(device.ClearErrors(status));
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(status.InQueue, ReadTwo.size());
+    EXPECT_EQ(device.ReadBytes(bytes, 3, read), CommIo::Done);
+    EXPECT_EQ(Bytes(bytes, bytes + read), Bytes(ReadTwo.begin(), ReadTwo.begin() + 3));
+    EXPECT_EQ(device.ReadBytes(bytes, sizeof bytes, read), CommIo::Done);
+    EXPECT_EQ(Bytes(bytes, bytes + read), Bytes(ReadTwo.begin() + 3, ReadTwo.end()));
+
+    device.Close();
+    EXPECT_EQ(device.ReadBytes(bytes, sizeof bytes, read), CommIo::Failed);
+    EXPECT_EQ(read, 0u);
 }
 
 TEST_F(SerialPort, BurstsOfSevenAndEightBytes) {

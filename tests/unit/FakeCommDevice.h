@@ -5,6 +5,7 @@
 
 #include "CommDevice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -44,11 +45,14 @@ struct FakeLine {
     std::deque<uint8_t> Input;
     uint32_t OutQueue = 0;
     uint32_t MaxPerWrite = std::numeric_limits<uint32_t>::max();
+    uint32_t MaxPerRead = std::numeric_limits<uint32_t>::max();
     bool WritesPending = false; // Write reports Pending, WaitWrite completes
     int FailingWrites = 0;      // the next writes fail; negative: all of them
     // Runs on the receive thread as each event wait starts, before the
     // device looks at anything; set before the thread starts.
     std::function<void()> BeforeWaitEvent;
+
+    int Reads = 0; // ReadByte and ReadBytes calls
 
     // What went out, and when the last write did.
     std::vector<uint8_t> Output;
@@ -152,8 +156,25 @@ public:
         status.OutQueue = line_->OutQueue;
         return line_->Open;
     }
+    CommIo ReadBytes(uint8_t* bytes, uint32_t count, uint32_t& read) override {
+        auto lock = Touch();
+        ++line_->Reads;
+        read = 0;
+        if (!line_->Open) {
+            return CommIo::Failed;
+        }
+        while (read < std::min(count, line_->MaxPerRead) && !line_->Input.empty()) {
+            if (line_->FirstReadAt == FakeLine::Clock::time_point{}) {
+                line_->FirstReadAt = FakeLine::Clock::now();
+            }
+            bytes[read++] = line_->Input.front();
+            line_->Input.pop_front();
+        }
+        return CommIo::Done;
+    }
     CommIo ReadByte(uint8_t& byte) override {
         auto lock = Touch();
+        ++line_->Reads;
         if (line_->Input.empty()) {
             return CommIo::Pending;
         }

@@ -239,6 +239,34 @@ TEST_F(Channel, WaitingRequestIsReadBytewiseAndAnsweredAfterTheDelay) {
     EXPECT_LT(line_->LastWriteAt - line_->FirstReadAt, 600ms);
 }
 
+TEST_F(Channel, WaitingBytesAreFetchedTogetherAndFormOneFrame) {
+    // Three bytes a read: a step over 16 waiting bytes takes six reads, not
+    // one per byte, and the bytes of two requests still form one frame,
+    // with or without a pause after each byte.
+    SetLine([](FakeLine& line) { line.MaxPerRead = 3; });
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    Bytes twice = ReadTwo;
+    twice.insert(twice.end(), ReadTwo.begin(), ReadTwo.end());
+    for (const uint16_t delay : {uint16_t{1}, uint16_t{0}}) {
+        SCOPED_TRACE(testing::Message() << "ZaderOtveta " << delay);
+        port_.ZaderOtveta = delay;
+        SetLine([](FakeLine& line) { line.Reads = 0; });
+        const size_t before = sent_.size();
+        line_->Receive(twice);
+        ASSERT_TRUE(RunUntilSent(before + 1));
+        EXPECT_EQ(received_.back(), twice);
+        EXPECT_EQ(sent_.back(), Bytes()); // a bad CRC gets no answer
+        std::lock_guard lock(line_->Mutex);
+        EXPECT_EQ(line_->Reads, 6);
+        EXPECT_TRUE(line_->Input.empty());
+    }
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(RunUntilSent(3));
+    EXPECT_EQ(received_.back(), ReadTwo);
+    EXPECT_EQ(sent_.back(), ReadTwoAnswer);
+}
+
 TEST_F(Channel, WaitingRequestIsSentInFullOnceTheQueueDrains) {
     SetLine([](FakeLine& line) { line.OutQueue = 4096; });
     port_.SetPortActive(true);

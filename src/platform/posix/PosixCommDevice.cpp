@@ -229,6 +229,25 @@ CommIo PosixCommDevice::ReadByte(uint8_t& byte) {
     return CommIo::Failed;
 }
 
+CommIo PosixCommDevice::ReadBytes(uint8_t* bytes, uint32_t count, uint32_t& read) {
+    read = 0;
+    if (Fd < 0) {
+        return CommIo::Failed;
+    }
+    if (count == 0) {
+        return CommIo::Done;
+    }
+    ssize_t n = 0;
+    do {
+        n = ::read(Fd, bytes, count);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        read = static_cast<uint32_t>(n);
+        return CommIo::Done;
+    }
+    return n == 0 || errno == EAGAIN ? CommIo::Done : CommIo::Failed;
+}
+
 CommIo PosixCommDevice::Write(const uint8_t* bytes, uint32_t count, uint32_t& written) {
     written = 0;
     PendingBytes.clear();

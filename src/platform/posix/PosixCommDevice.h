@@ -38,6 +38,7 @@ public:
     void Wake() override;
     bool ClearErrors(CommStatus& status) override;
     CommIo ReadByte(uint8_t& byte) override;
+    CommIo ReadBytes(uint8_t* bytes, uint32_t count, uint32_t& read) override;
     CommIo Write(const uint8_t* bytes, uint32_t count, uint32_t& written) override;
     bool WaitWrite(uint32_t& written) override;
 

@@ -1,0 +1,35 @@
+#include "PauseClock.h"
+
+namespace pelmbus {
+namespace {
+
+class TSteadyPauseClock final : public TPauseClock {
+public:
+    TimePoint Now() override { return std::chrono::steady_clock::now(); }
+    bool WaitUntil(std::condition_variable& wakeup, std::unique_lock<std::mutex>& lock,
+                   TimePoint due, const std::function<bool()>& done,
+                   std::chrono::microseconds precision) override {
+        if (wakeup.wait_until(lock, due - precision, done)) {
+            return true;
+        }
+        if (Now() >= due) {
+            return false;
+        }
+        lock.unlock();
+        bool stopped = false;
+        while (!stopped && Now() < due) {
+            stopped = done();
+        }
+        lock.lock();
+        return stopped || done();
+    }
+};
+
+} // namespace
+
+TPauseClock& TPauseClock::Steady() {
+    static TSteadyPauseClock clock;
+    return clock;
+}
+
+} // namespace pelmbus

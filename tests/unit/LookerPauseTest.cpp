@@ -1,0 +1,105 @@
+// The receive thread's pauses on a clock whose wake-ups come late by amounts
+// the test chooses: a pause never ends before its length has passed from
+// the moment it started, whatever the pauses before it overran, and it adds
+// nothing of its own beyond the wake-up's lateness.
+#include "Looker.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+using namespace pelmbus;
+using namespace std::chrono_literals;
+
+namespace {
+
+class LateWakingClock final : public TPauseClock {
+public:
+    struct Wait {
+        TimePoint Start;
+        TimePoint End;
+    };
+
+    TimePoint Now() override { return Time; }
+
+    bool WaitUntil(std::condition_variable&, std::unique_lock<std::mutex>& lock, TimePoint due,
+                   const std::function<bool()>& done, std::chrono::microseconds) override {
+        EXPECT_TRUE(lock.owns_lock());
+        if (done()) {
+            return true;
+        }
+        const TimePoint start = Time;
+        Time = std::max(Time, due);
+        if (!Lateness.empty()) {
+            Time += Lateness.front();
+            Lateness.pop_front();
+        }
+        Waits.push_back({start, Time});
+        return done();
+    }
+
+    TimePoint Time = TimePoint(1h);
+    std::deque<std::chrono::microseconds> Lateness; // of the next wake-ups
+    std::vector<Wait> Waits;
+};
+
+std::shared_ptr<TLooker> MakeLooker(TPauseClock& clock) {
+    return std::make_shared<TLooker>(nullptr, std::make_shared<TChannelSync>(), clock);
+}
+
+TEST(LookerPause, NoPauseIsShorterThanItsLengthAfterLateWakeUps) {
+    // Late wake-ups around and beyond the 2 ms that once shortened the next
+    // pause, on byte pauses of every short length; the reading between two
+    // pauses takes a little time of its own.
+    const std::vector<std::chrono::microseconds> late = {0us,    300us,  1000us, 1900us, 2000us,
+                                                         2100us, 3000us, 40ms,   0us,    0us};
+    for (const auto length : {1ms, 2ms, 3ms, 5ms, 20ms}) {
+        SCOPED_TRACE(testing::Message() << "pause of " << length.count() << " ms");
+        LateWakingClock clock;
+        auto looker = MakeLooker(clock);
+        for (int round = 0; round < 3; ++round) {
+            clock.Lateness.insert(clock.Lateness.end(), late.begin(), late.end());
+        }
+        std::vector<std::chrono::microseconds> expectedLateness(clock.Lateness.begin(),
+                                                                clock.Lateness.end());
+        for (size_t i = 0; i < expectedLateness.size(); ++i) {
+            EXPECT_TRUE(looker->Pause(length));
+            clock.Time += 25us;
+        }
+        ASSERT_EQ(clock.Waits.size(), expectedLateness.size());
+        for (size_t i = 0; i < clock.Waits.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "pause " << i);
+            EXPECT_EQ(clock.Waits[i].End - clock.Waits[i].Start,
+                      std::chrono::duration_cast<TPauseClock::TimePoint::duration>(
+                          length + expectedLateness[i]));
+        }
+    }
+}
+
+TEST(LookerPause, OnTheSteadyClockNoPauseEndsEarly) {
+    // The end of each pause is found by checking the clock: whatever the
+    // wake-up did, the pause has lasted its length when it returns.
+    auto looker = std::make_shared<TLooker>(nullptr, std::make_shared<TChannelSync>());
+    for (int i = 0; i < 30; ++i) {
+        const auto length = std::chrono::milliseconds(i % 3);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(looker->Pause(length));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, length);
+    }
+}
+
+TEST(LookerPause, StoppedLookerDoesNotPause) {
+    LateWakingClock clock;
+    auto looker = MakeLooker(clock);
+    EXPECT_TRUE(looker->Pause(5ms));
+    looker->Stop();
+    const auto before = clock.Time;
+    EXPECT_FALSE(looker->Pause(5ms));
+    EXPECT_FALSE(looker->Pause(TLooker::CyclePause));
+    EXPECT_EQ(clock.Time, before);
+    EXPECT_EQ(clock.Waits.size(), 1u);
+}
+
+} // namespace
