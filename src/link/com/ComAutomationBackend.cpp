@@ -201,6 +201,7 @@ std::string ComAutomationBackend::Call(const std::string& command, int32_t timeo
     if (!remote_) {
         throw EAutomationError("Нет связи с программой " + program_);
     }
+    releaseTimeoutMs_ = timeoutMs;
     auto outcome = std::make_shared<CallOutcome>();
     const bool finished = worker_->Run(
         [remote = remote_, outcome, command] {

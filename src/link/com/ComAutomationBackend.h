@@ -35,6 +35,8 @@ private:
     std::shared_ptr<RemoteObject> remote_; // used on the worker only
     RefreshDataSink* sink_ = nullptr;      // one reference, main thread
     std::string program_;
+    // Unsubscribing and releasing are calls on the object like DoCommand:
+    // they wait the command time-out last given (the connect time-out before).
     int32_t releaseTimeoutMs_ = 0;
 };
 

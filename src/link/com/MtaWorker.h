@@ -43,18 +43,18 @@ public:
     void Post(Job job);
 
 private:
-    struct Task;
     struct State;
 
-    std::shared_ptr<Task> Queue(Job job);
+    uint64_t Queue(Job job);
     static void Loop(std::shared_ptr<State> state);
 
     std::shared_ptr<State> state_;
     std::thread thread_;
 };
 
-// Waits for `done` at most `timeoutMs` in the caller's apartment, running the
-// hand-overs; true when `done` was signalled.
-bool WaitServingApartment(HANDLE done, int32_t timeoutMs);
+// Waits at most `timeoutMs` in the caller's apartment, running the
+// hand-overs, until `finished` is true; `signal` is set whenever it may have
+// become true. True when it did.
+bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, int32_t timeoutMs);
 
 } // namespace pelmbus::com
