@@ -6,10 +6,10 @@
 #include "AutomationErrors.h"
 #include "CltPel_TLB.h"
 #include "ComApartment.h"
+#include "ComAutomationBackend.h"
 #include "ComSupport.h"
 #include "InOutPort.h"
 #include "LocaleNumbers.h"
-#include "MtaWorker.h"
 #include "Pel_TLB.h"
 #include "ReportRefresh.h"
 #include "SimulatorControl.h"
@@ -17,9 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -220,21 +224,56 @@ TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndAReconnectSta
     EXPECT_EQ(control::CountSimulators(), 1);
 }
 
+// The receive thread's hand-overs, as the window queues them.
+class HandOverQueue : public MainThreadHandOvers {
+public:
+    void Post(std::function<void()> work) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(work));
+        }
+        posted_.notify_all();
+    }
+    void RunPending() override {
+        std::deque<std::function<void()>> work;
+        {
+            std::lock_guard lock(mutex_);
+            work.swap(queue_);
+        }
+        for (auto& item : work) {
+            item();
+        }
+    }
+    void WaitForPending(Clock::time_point deadline) override {
+        std::unique_lock lock(mutex_);
+        posted_.wait_until(lock, deadline, [this] { return !queue_.empty(); });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::deque<std::function<void()>> queue_;
+};
+
 TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversStillRun) {
     control::SimulatorProcess simulator;
     ASSERT_TRUE(
         simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 4000"));
-    TAutoPel link;
+    HandOverQueue handOvers;
+    TAutoPel link(std::make_unique<com::ComAutomationBackend>(&handOvers));
     link.CallTimeoutMs = 800; // the disconnect waits as long as a command
     link.Connect();
 
     // The receive thread hands an event over while the main thread waits.
-    const HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    DWORD handOverThread = 0;
-    com::SetWaitHandOvers(wake, [&] { handOverThread = GetCurrentThreadId(); });
-    std::thread receiveThread([wake] {
+    const DWORD mainThread = GetCurrentThreadId();
+    std::atomic<DWORD> handOverThread{0};
+    Clock::time_point handOverRan{};
+    std::thread receiveThread([&] {
         std::this_thread::sleep_for(200ms);
-        SetEvent(wake);
+        handOvers.Post([&] {
+            handOverThread = GetCurrentThreadId();
+            handOverRan = Clock::now();
+        });
     });
 
     const auto start = Clock::now();
@@ -245,13 +284,12 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
         EXPECT_NE(std::string(error.what()).find("не ответила за 800 мс"), std::string::npos)
             << error.what();
     }
-    const auto waited = Clock::now() - start;
+    const auto end = Clock::now();
     receiveThread.join();
-    com::SetWaitHandOvers(nullptr, nullptr);
-    CloseHandle(wake);
-    EXPECT_GE(waited, 700ms);
-    EXPECT_LT(waited, 1800ms) << "the time-out plus a second";
-    EXPECT_EQ(handOverThread, GetCurrentThreadId()) << "the hand-over ran during the wait";
+    EXPECT_GE(end - start, 700ms);
+    EXPECT_LT(end - start, 1800ms) << "the time-out plus a second";
+    EXPECT_EQ(handOverThread.load(), mainThread) << "the hand-over ran during the wait";
+    EXPECT_LT(handOverRan, end);
 
     // The window's thread is free: the disconnect, too, waits at most its
     // time-out although the server is still busy.

@@ -2,6 +2,7 @@
 // answers, the integer types RefreshData's argument may come in, and the
 // dispatch identifiers it ignores.
 #include "RefreshDataSink.h"
+#include "CltPel_TLB.h"
 #include "ComSupport.h"
 #include "LinkIdentifiers.h"
 #include "Pel_TLB.h"

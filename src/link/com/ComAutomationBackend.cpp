@@ -69,7 +69,8 @@ struct RemoteObject {
     }
 };
 
-ComAutomationBackend::ComAutomationBackend() : worker_(std::make_unique<MtaWorker>()) {}
+ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers)
+    : worker_(std::make_unique<MtaWorker>(handOvers)) {}
 
 ComAutomationBackend::~ComAutomationBackend() {
     Detach();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "AutomationObject.h"
+#include "MainThreadHandOvers.h"
 
 #include <memory>
 #include <string>
@@ -21,7 +22,9 @@ struct RemoteObject;
 
 class ComAutomationBackend : public AutomationBackend {
 public:
-    ComAutomationBackend();
+    // While it waits for the application the main thread runs `handOvers`
+    // (when given) and serves its apartment, and nothing else.
+    explicit ComAutomationBackend(MainThreadHandOvers* handOvers = nullptr);
     ~ComAutomationBackend() override;
     ComAutomationBackend(const ComAutomationBackend&) = delete;
     ComAutomationBackend& operator=(const ComAutomationBackend&) = delete;

@@ -10,8 +10,9 @@ namespace pelmbus::com {
 
 namespace {
 
-HANDLE HandOverWake = nullptr;
-std::function<void()> HandOverRun;
+// How long the wait serves the apartment before it looks for hand-overs
+// again; a hand-over waits at most this long.
+constexpr DWORD HandOverPollMs = 2;
 
 HANDLE NewAutoResetEvent() {
     const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -23,11 +24,6 @@ HANDLE NewAutoResetEvent() {
 }
 
 } // namespace
-
-void SetWaitHandOvers(HANDLE wake, std::function<void()> run) {
-    HandOverWake = run ? wake : nullptr;
-    HandOverRun = std::move(run);
-}
 
 // Jobs are numbered in order; the worker publishes the number of the last
 // one it finished. Two auto-reset events carry the wake-ups, so a call
@@ -51,7 +47,8 @@ struct MtaWorker::State {
     HANDLE JobDone;
 };
 
-MtaWorker::MtaWorker() : state_(std::make_shared<State>()) {
+MtaWorker::MtaWorker(MainThreadHandOvers* handOvers)
+    : handOvers_(handOvers), state_(std::make_shared<State>()) {
     thread_ = std::thread(&MtaWorker::Loop, state_);
 }
 
@@ -118,33 +115,35 @@ bool MtaWorker::Run(Job job, int32_t timeoutMs) {
     const uint64_t number = Queue(std::move(job));
     const std::shared_ptr<State> state = state_;
     return WaitServingApartment(
-        state->JobDone, [&] { return state->LastFinished.load() >= number; }, timeoutMs);
+        state->JobDone, [&] { return state->LastFinished.load() >= number; }, timeoutMs,
+        handOvers_);
 }
 
 void MtaWorker::Post(Job job) {
     Queue(std::move(job));
 }
 
-bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, int32_t timeoutMs) {
+bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, int32_t timeoutMs,
+                          MainThreadHandOvers* handOvers) {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(0, timeoutMs));
     while (!finished()) {
-        HANDLE handles[2] = {signal, HandOverWake};
-        const DWORD count = HandOverWake != nullptr ? 2 : 1;
+        if (handOvers != nullptr) {
+            handOvers->RunPending();
+        }
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) {
-            return false;
-        }
-        const DWORD remaining = static_cast<DWORD>(deadline - now);
-        DWORD index = 0;
-        const HRESULT hr = CoWaitForMultipleHandles(0, remaining, count, handles, &index);
-        if (hr == RPC_S_CALLPENDING) {
             return finished();
         }
-        if (FAILED(hr)) {
-            // Not in an apartment: a plain wait, without hand-overs.
-            WaitForSingleObject(signal, remaining);
-        } else if (index == 1) {
-            HandOverRun();
+        DWORD slice = static_cast<DWORD>(deadline - now);
+        if (handOvers != nullptr) {
+            slice = std::min(slice, HandOverPollMs);
+        }
+        DWORD index = 0;
+        // Serves the apartment meanwhile: COM's own calls and the
+        // application's events (which only post messages) get through.
+        const HRESULT hr = CoWaitForMultipleHandles(0, slice, 1, &signal, &index);
+        if (FAILED(hr) && hr != RPC_S_CALLPENDING) {
+            WaitForSingleObject(signal, slice); // not in an apartment: a plain wait
         }
     }
     return true;
