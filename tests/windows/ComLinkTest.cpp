@@ -207,21 +207,24 @@ TEST_F(ComLink, ErrorReplyIsAnAutomationErrorAndKeepsTheConnection) {
     EXPECT_TRUE(link.Connected());
 }
 
-TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndAReconnectStartsItAgain) {
+TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndTheLinkReconnectsOnceItIsBack) {
+    control::SimulatorProcess simulator;
+    ASSERT_TRUE(simulator.Start(AutoPelIdentifiers, L"--program server --no-events"));
     TAutoPel link;
     EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 14u);
-    ASSERT_EQ(control::EndAllSimulators(), 1);
+    ASSERT_EQ(control::KillAllSimulators(), 1);
     EXPECT_THROW(link.DoCommand("GetRepData 0 0 0"), EAutomationError);
     EXPECT_THROW(link.DoCommand("GetRepData 0 0 0"), EAutomationError);
 
-    // What the watchdog does: disconnect (bounded, the server is gone),
-    // connect again, which has COM start the server anew.
+    // What the watchdog does once the program is back: disconnect (bounded,
+    // the old server is gone) and connect again.
+    ASSERT_TRUE(
+        simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-lines 9"));
     const auto start = Clock::now();
     link.Disconnect();
     EXPECT_LT(Clock::now() - start, 4s);
     link.Connect();
-    EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 14u);
-    EXPECT_EQ(control::CountSimulators(), 1);
+    EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 9u);
 }
 
 // The receive thread's hand-overs, as the window queues them.

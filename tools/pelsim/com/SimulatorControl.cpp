@@ -45,6 +45,39 @@ std::vector<DWORD> SimulatorProcesses() {
     return ids;
 }
 
+// Asks a simulator to end as it would at its lifetime's end, revoking its
+// class object and running object: WM_QUIT to each of its threads (only the
+// main thread has a message queue).
+void AskToQuit(DWORD processId) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == processId) {
+            PostThreadMessageW(entry.th32ThreadID, WM_QUIT, 0, 0);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+void EndProcess(DWORD id, bool graceful) {
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (process == nullptr) {
+        return;
+    }
+    if (graceful) {
+        AskToQuit(id);
+    }
+    if (!graceful || WaitForSingleObject(process, 3000) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+    }
+    CloseHandle(process);
+}
+
 } // namespace
 
 std::wstring SimulatorPath() {
@@ -76,11 +109,15 @@ int RunSimulator(const std::wstring& arguments, int timeoutMs) {
 int EndAllSimulators() {
     const std::vector<DWORD> ids = SimulatorProcesses();
     for (DWORD id : ids) {
-        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
+        EndProcess(id, true);
+    }
+    return static_cast<int>(ids.size());
+}
+
+int KillAllSimulators() {
+    const std::vector<DWORD> ids = SimulatorProcesses();
+    for (DWORD id : ids) {
+        EndProcess(id, false);
     }
     return static_cast<int>(ids.size());
 }
@@ -118,8 +155,7 @@ bool SimulatorProcess::Start(const pelmbus::LinkIdentifiers& ids, const std::wst
 
 void SimulatorProcess::End() {
     if (process_ != nullptr) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 5000);
+        EndProcess(GetProcessId(process_), true);
         CloseHandle(process_);
         process_ = nullptr;
     }

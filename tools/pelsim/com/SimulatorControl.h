@@ -21,8 +21,12 @@ std::wstring SimulatorPath();
 int RunSimulator(const std::wstring& arguments, int timeoutMs = 20000);
 
 // Ends every pelsim.exe process and waits until they are gone; how many
-// there were.
+// there were. Each is asked first to end as it would by itself, so that it
+// revokes its registrations with COM (Wine's COM keeps those of a process
+// that was killed, and later activations fail on them).
 int EndAllSimulators();
+// Kills every pelsim.exe process at once, as a crash would.
+int KillAllSimulators();
 // How many pelsim.exe processes run.
 int CountSimulators();
 
