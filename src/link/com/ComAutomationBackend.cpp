@@ -191,8 +191,14 @@ void ComAutomationBackend::Detach() {
     std::shared_ptr<RemoteObject> remote = std::move(remote_);
     remote_.reset();
     // At most the time-out: a hung application is left to the worker, which
-    // unsubscribes and releases once it answers.
-    worker_->Run([remote] { remote->Release(); }, releaseTimeoutMs_);
+    // unsubscribes and releases once it answers. Behind a call that is hung
+    // already the release cannot start, so the window does not wait for it.
+    auto release = [remote] { remote->Release(); };
+    if (worker_->Stuck()) {
+        worker_->Post(release);
+    } else {
+        worker_->Run(release, releaseTimeoutMs_);
+    }
     CoDisconnectObject(sink_, 0);
     sink_->Release();
     sink_ = nullptr;

@@ -114,9 +114,17 @@ uint64_t MtaWorker::Queue(Job job) {
 bool MtaWorker::Run(Job job, int32_t timeoutMs) {
     const uint64_t number = Queue(std::move(job));
     const std::shared_ptr<State> state = state_;
-    return WaitServingApartment(
+    const bool finished = WaitServingApartment(
         state->JobDone, [&] { return state->LastFinished.load() >= number; }, timeoutMs,
         handOvers_);
+    if (!finished) {
+        lastAbandoned_ = number;
+    }
+    return finished;
+}
+
+bool MtaWorker::Stuck() const {
+    return state_->LastFinished.load() < lastAbandoned_;
 }
 
 void MtaWorker::Post(Job job) {

@@ -39,6 +39,9 @@ public:
     bool Run(Job job, int32_t timeoutMs);
     // Queues `job` without waiting.
     void Post(Job job);
+    // True while a job whose wait timed out has not finished: whatever is
+    // queued now runs only after it.
+    bool Stuck() const;
 
 private:
     struct State;
@@ -47,6 +50,7 @@ private:
     static void Loop(std::shared_ptr<State> state);
 
     MainThreadHandOvers* handOvers_;
+    uint64_t lastAbandoned_ = 0;
     std::shared_ptr<State> state_;
     std::thread thread_;
 };
