@@ -106,7 +106,8 @@ public:
     const std::string& Caption() const { return FCaption; }
 
     // The default error report: shows the text of an error that escaped a
-    // handler. The program goes on afterwards.
+    // handler, unless a report is being shown already. The program goes on
+    // afterwards.
     std::function<void(const std::string& text)> OnErrorReport;
     void ReportError(const std::string& text);
 
@@ -121,6 +122,7 @@ public:
 private:
     std::string FCaption;
     TControl* FActiveControl = nullptr;
+    bool FReportingError = false;
 };
 
 class TLabel : public TControl {
