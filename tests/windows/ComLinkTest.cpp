@@ -6,7 +6,6 @@
 #include "AutomationErrors.h"
 #include "CltPel_TLB.h"
 #include "ComApartment.h"
-#include "ComAutomationBackend.h"
 #include "ComSupport.h"
 #include "InOutPort.h"
 #include "LocaleNumbers.h"
@@ -263,7 +262,7 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
     ASSERT_TRUE(
         simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 4000"));
     HandOverQueue handOvers;
-    TAutoPel link(std::make_unique<com::ComAutomationBackend>(&handOvers));
+    TAutoPel link(MakeAutomationBackend(&handOvers));
     link.CallTimeoutMs = 800;
     link.Connect();
     // A second link of the window's thread, connected before the server hangs.
