@@ -31,7 +31,7 @@ public:
     virtual std::string Call(const std::string& command, int32_t timeoutMs) = 0;
 };
 
-// The platform's backend (D-Bus on Linux). Its events run on the thread of
+// The platform's backend (D-Bus on Linux, COM on Windows). Its events run on the thread of
 // the application's event loop, which must exist before a link connects.
 // While it waits for the application it runs `handOvers`, when given, and
 // nothing else.
