@@ -105,6 +105,11 @@ public:
 
     const std::string& Caption() const { return FCaption; }
 
+    // The font of every control that names none of its own: a face and a
+    // size in points.
+    std::string FontName;
+    int FontSize = 0;
+
     // The default error report: shows the text of an error that escaped a
     // handler. The program goes on afterwards.
     std::function<void(const std::string& text)> OnErrorReport;
