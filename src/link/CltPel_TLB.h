@@ -14,6 +14,10 @@ inline constexpr LinkIdentifiers AutoCltPelIdentifiers{
     "/ru/pel/AutoCltPel",
     "ru.pel.IAutoCltPel",
 };
+static_assert(AutoCltPelIdentifiers.ClassGuid() != AutoCltPelIdentifiers.InterfaceGuid() &&
+                  AutoCltPelIdentifiers.InterfaceGuid() !=
+                      AutoCltPelIdentifiers.EventInterfaceGuid(),
+              "the three automation identifiers parse and differ");
 
 using TAutoCltPelRefreshData = MeteringLink::TRefreshDataEvent;
 

@@ -14,6 +14,9 @@ inline constexpr LinkIdentifiers AutoPelIdentifiers{
     "/ru/pel/AutoPel",
     "ru.pel.IAutoPel",
 };
+static_assert(AutoPelIdentifiers.ClassGuid() != AutoPelIdentifiers.InterfaceGuid() &&
+                  AutoPelIdentifiers.InterfaceGuid() != AutoPelIdentifiers.EventInterfaceGuid(),
+              "the three automation identifiers parse and differ");
 
 using TAutoPelRefreshData = MeteringLink::TRefreshDataEvent;
 

@@ -1,0 +1,41 @@
+// The COM transport of the metering link on Windows: the application is an
+// out-of-process automation server. Attach obtains its object running-or-new
+// (GetActiveObject, then CoCreateInstance of the local server), subscribes an
+// event sink at the connection point of the event interface and queries the
+// default interface, whose first own method DoCommand is called through the
+// method table. Every call that reaches the application runs on a worker in
+// the multithreaded apartment and is waited for at most the link's time-out,
+// so a hung application never freezes the window for good.
+#pragma once
+
+#include "AutomationObject.h"
+
+#include <memory>
+#include <string>
+
+namespace pelmbus::com {
+
+class MtaWorker;
+class RefreshDataSink;
+struct RemoteObject;
+
+class ComAutomationBackend : public AutomationBackend {
+public:
+    ComAutomationBackend();
+    ~ComAutomationBackend() override;
+    ComAutomationBackend(const ComAutomationBackend&) = delete;
+    ComAutomationBackend& operator=(const ComAutomationBackend&) = delete;
+
+    void Attach(const LinkIdentifiers& ids, EventSink sink, int32_t timeoutMs) override;
+    void Detach() override;
+    std::string Call(const std::string& command, int32_t timeoutMs) override;
+
+private:
+    std::unique_ptr<MtaWorker> worker_;
+    std::shared_ptr<RemoteObject> remote_; // used on the worker only
+    RefreshDataSink* sink_ = nullptr;      // one reference, main thread
+    std::string program_;
+    int32_t releaseTimeoutMs_ = 0;
+};
+
+} // namespace pelmbus::com
