@@ -39,7 +39,7 @@ void ShowMessageWindow(HWND owner, const std::string& text, bool error) {
     if (CentreHook == nullptr) {
         CentreHook = SetWindowsHookExW(WH_CBT, CentreOnScreen, nullptr, GetCurrentThreadId());
     }
-    MessageBoxW(owner, Widen(text).c_str(), ApplicationTitle,
+    MessageBoxW(owner, WideFromUtf8(text).c_str(), ApplicationTitle,
                 MB_OK | (error ? MB_ICONERROR : 0) | MB_SETFOREGROUND);
     if (CentreHook != nullptr) {
         UnhookWindowsHookEx(CentreHook);

@@ -110,7 +110,7 @@ void PaintSpeedButton(HWND window, const SpeedButtonState& state) {
     }
     const int shift = down ? 1 : 0;
     const int height = area.bottom - area.top;
-    const std::wstring caption = Widen(state.Model->Caption());
+    const std::wstring caption = WideFromUtf8(state.Model->Caption());
     // The picture is square, as high as the button less its frame.
     const int glyphSize = std::min(height - 6, 20 * height / 22);
     RECT glyph{0, 0, glyphSize, glyphSize};

@@ -74,17 +74,34 @@ char KeyByte(wchar_t typed) {
     if (typed < 0x80) {
         return static_cast<char>(typed);
     }
-    const std::string utf8 = Narrow(std::wstring(1, typed));
+    const std::string utf8 = Utf8FromWide(std::wstring(1, typed));
     return utf8.empty() ? '?' : utf8[0];
 }
 
-// The bitmap face of the design does not scale; its TrueType twin has the
-// same metrics and stays crisp at any DPI.
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FaceInstalled(const wchar_t* face) {
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+    bool found = false;
+    HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(screen, &wanted, NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, screen);
+    return found;
+}
+
+// Windows keeps the design's face as a bitmap font that does not scale; its
+// TrueType twin has the same metrics and stays crisp at any DPI. Where the
+// twin is missing (Wine), the design's face is a TrueType font itself.
 std::wstring ScalableFace(const std::string& face) {
-    if (face == "MS Sans Serif") {
+    if (face == "MS Sans Serif" && FaceInstalled(L"Microsoft Sans Serif")) {
         return L"Microsoft Sans Serif";
     }
-    return Widen(face);
+    return WideFromUtf8(face);
 }
 
 HFONT MakeFont(const std::wstring& face, int height, bool bold) {
@@ -138,8 +155,8 @@ TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance) : FForm(form), F
 
     // Fixed single border, system menu and minimise button only.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-    FWindow = CreateWindowExW(0, MainClassName, Widen(form.Caption()).c_str(), style, 0, 0, 0, 0,
-                              nullptr, nullptr, instance, this);
+    FWindow = CreateWindowExW(0, MainClassName, WideFromUtf8(form.Caption()).c_str(), style, 0, 0,
+                              0, 0, nullptr, nullptr, instance, this);
     FDpi = WindowDpi(FWindow);
     MakeFonts();
     for (TControl* child : form.Children()) {
@@ -166,6 +183,7 @@ TWin32FormView::~TWin32FormView() {
     for (const auto& [color, brush] : FBrushes) {
         DeleteObject(brush);
     }
+    CloseHandle(FWorkEvent);
 }
 
 HWND TWin32FormView::WindowOf(const TControl& control) const {
@@ -212,7 +230,7 @@ void TWin32FormView::Build(TControl& control, HWND page) {
         FPageControl = pages;
         for (int i = 0; i < pages->PageCount(); ++i) {
             TTabSheet& sheet = pages->Page(i);
-            std::wstring caption = Widen(sheet.Caption());
+            std::wstring caption = WideFromUtf8(sheet.Caption());
             TCITEMW item{};
             item.mask = TCIF_TEXT;
             item.pszText = caption.data();
@@ -220,9 +238,10 @@ void TWin32FormView::Build(TControl& control, HWND page) {
             SendMessageW(window, TCM_INSERTITEMW, static_cast<WPARAM>(i),
                          reinterpret_cast<LPARAM>(&item));
             --FShowing;
-            HWND pageWindow =
-                CreateWindowExW(WS_EX_CONTROLPARENT, PageClassName, L"", WS_CHILD | WS_CLIPCHILDREN,
-                                0, 0, 0, 0, window, nullptr, FInstance, this);
+            // Not clipping its children: a group box paints only its frame,
+            // and the page paints the inside.
+            HWND pageWindow = CreateWindowExW(WS_EX_CONTROLPARENT, PageClassName, L"", WS_CHILD, 0,
+                                              0, 0, 0, window, nullptr, FInstance, this);
             FPages.push_back(pageWindow);
             FWindows[&sheet] = pageWindow;
             FModels[pageWindow] = &sheet;
@@ -256,13 +275,13 @@ HWND TWin32FormView::Create(TControl& control, HWND page) {
                     WS_TABSTOP | WS_CLIPCHILDREN | (pages->HotTrack ? TCS_HOTTRACK : 0));
     }
     if (auto* group = dynamic_cast<TGroupBox*>(&control)) {
-        return make(0, L"BUTTON", Widen(group->Caption()), BS_GROUPBOX);
+        return make(0, L"BUTTON", WideFromUtf8(group->Caption()), BS_GROUPBOX);
     }
     if (auto* label = dynamic_cast<TLabel*>(&control)) {
-        return make(0, L"STATIC", Widen(label->Caption()), SS_LEFT | SS_NOPREFIX);
+        return make(0, L"STATIC", WideFromUtf8(label->Caption()), SS_LEFT | SS_NOPREFIX);
     }
     if (auto* edit = dynamic_cast<TEdit*>(&control)) {
-        return make(WS_EX_CLIENTEDGE, L"EDIT", Widen(edit->Text()),
+        return make(WS_EX_CLIENTEDGE, L"EDIT", WideFromUtf8(edit->Text()),
                     WS_TABSTOP | ES_AUTOHSCROLL | (edit->ReadOnly ? ES_READONLY : 0));
     }
     if (auto* upDown = dynamic_cast<TUpDown*>(&control)) {
@@ -284,19 +303,20 @@ HWND TWin32FormView::Create(TControl& control, HWND page) {
         return window;
     }
     if (auto* check = dynamic_cast<TCheckBox*>(&control)) {
-        return make(0, L"BUTTON", Widen(check->Caption()), WS_TABSTOP | BS_CHECKBOX);
+        return make(0, L"BUTTON", WideFromUtf8(check->Caption()), WS_TABSTOP | BS_CHECKBOX);
     }
     if (auto* checkList = dynamic_cast<TCheckListBox*>(&control)) {
         HWND window = make(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
                            WS_TABSTOP | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS |
                                LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
         for (const std::string& item : checkList->Items()) {
-            SendMessageW(window, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
+            SendMessageW(window, LB_ADDSTRING, 0,
+                         reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
         }
         return window;
     }
     if (auto* button = dynamic_cast<TButton*>(&control)) {
-        return make(0, L"BUTTON", Widen(button->Caption()), WS_TABSTOP | BS_PUSHBUTTON);
+        return make(0, L"BUTTON", WideFromUtf8(button->Caption()), WS_TABSTOP | BS_PUSHBUTTON);
     }
     if (dynamic_cast<TComboBox*>(&control) != nullptr) {
         return make(0, WC_COMBOBOXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
@@ -322,7 +342,7 @@ HWND TWin32FormView::Create(TControl& control, HWND page) {
                                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FWindow,
                                        nullptr, FInstance, nullptr);
-            std::wstring hint = Widen(speed->Hint);
+            std::wstring hint = WideFromUtf8(speed->Hint);
             TTTOOLINFOW tool{};
             tool.cbSize = sizeof tool;
             tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -519,7 +539,7 @@ void TWin32FormView::ShowPages() {
     --FShowing;
     for (size_t i = 0; i < FPages.size(); ++i) {
         const bool shown = static_cast<int>(i) == active;
-        if ((IsWindowVisible(FPages[i]) != FALSE) != shown) {
+        if (((GetWindowLongPtrW(FPages[i], GWL_STYLE) & WS_VISIBLE) != 0) != shown) {
             ShowWindow(FPages[i], shown ? SW_SHOW : SW_HIDE);
         }
     }
@@ -531,8 +551,10 @@ void TWin32FormView::ShowState(TControl& control) {
         return;
     }
     ++FShowing;
+    // The window's own flag: the whole window may still be hidden.
     const bool visible = control.Visible();
-    if ((IsWindowVisible(window) != FALSE) != visible && GetParent(window) != nullptr) {
+    const bool shownNow = (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shownNow != visible) {
         ShowWindow(window, visible ? SW_SHOWNA : SW_HIDE);
         if (visible) {
             // Shown over the controls it covers.
@@ -549,7 +571,7 @@ void TWin32FormView::ShowState(TControl& control) {
     }
 
     if (auto* edit = dynamic_cast<TEdit*>(&control)) {
-        const std::wstring text = Widen(edit->Text());
+        const std::wstring text = WideFromUtf8(edit->Text());
         if (WindowText(window) != text) {
             SetWindowTextW(window, text.c_str());
         }
@@ -566,7 +588,7 @@ void TWin32FormView::ShowState(TControl& control) {
             SendMessageW(window, CB_RESETCONTENT, 0, 0);
             for (const std::string& item : combo->Items()) {
                 SendMessageW(window, CB_ADDSTRING, 0,
-                             reinterpret_cast<LPARAM>(Widen(item).c_str()));
+                             reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
             }
         }
         SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(combo->ItemIndex()), 0);
@@ -580,7 +602,7 @@ void TWin32FormView::ShowState(TControl& control) {
             std::wstring item(static_cast<size_t>(length) + 1, L'\0');
             SendMessageW(window, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
             item.resize(static_cast<size_t>(length));
-            same = item == Widen(list->Items()[static_cast<size_t>(i)]);
+            same = item == WideFromUtf8(list->Items()[static_cast<size_t>(i)]);
         }
         if (!same) {
             const int top = static_cast<int>(SendMessageW(window, LB_GETTOPINDEX, 0, 0));
@@ -588,7 +610,7 @@ void TWin32FormView::ShowState(TControl& control) {
             SendMessageW(window, LB_RESETCONTENT, 0, 0);
             for (const std::string& item : list->Items()) {
                 SendMessageW(window, LB_ADDSTRING, 0,
-                             reinterpret_cast<LPARAM>(Widen(item).c_str()));
+                             reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
             }
             SendMessageW(window, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
             SendMessageW(window, WM_SETREDRAW, TRUE, 0);
@@ -605,7 +627,7 @@ void TWin32FormView::ShowState(TControl& control) {
             }
             joined += line;
         }
-        const std::wstring text = Widen(joined);
+        const std::wstring text = WideFromUtf8(joined);
         if (WindowText(window) != text) {
             SetWindowTextW(window, text.c_str());
         }
@@ -799,11 +821,11 @@ void TWin32FormView::HandleCommand(HWND window, UINT code) {
     }
     if (auto* edit = dynamic_cast<TEdit*>(model)) {
         if (code == EN_CHANGE) {
-            edit->UserSetText(Narrow(WindowText(window)));
+            edit->UserSetText(Utf8FromWide(WindowText(window)));
         }
     } else if (auto* memo = dynamic_cast<TMemo*>(model)) {
         if (code == EN_CHANGE) {
-            memo->UserSetText(Narrow(WindowText(window)));
+            memo->UserSetText(Utf8FromWide(WindowText(window)));
         }
     } else if (auto* check = dynamic_cast<TCheckBox*>(model)) {
         if (code == BN_CLICKED) {
@@ -873,7 +895,7 @@ void TWin32FormView::DrawCheckListItem(const DRAWITEMSTRUCT& item) {
     DrawFrameControl(dc, &check, DFC_BUTTON,
                      DFCS_BUTTONCHECK | DFCS_FLAT | (model->Checked(index) ? DFCS_CHECKED : 0) |
                          (enabled ? 0 : DFCS_INACTIVE));
-    const std::wstring text = Widen(model->Items()[item.itemID]);
+    const std::wstring text = WideFromUtf8(model->Items()[item.itemID]);
     RECT textBox = item.rcItem;
     textBox.left = check.right + Scale(3);
     SetBkMode(dc, TRANSPARENT);
@@ -1034,6 +1056,7 @@ void TWin32FormView::PostWork(std::function<void()> work) {
         std::lock_guard lock(FWorkMutex);
         FWork.push_back(std::move(work));
     }
+    SetEvent(FWorkEvent);
     PostMessageW(FWindow, WM_MAINTHREADWORK, 0, 0);
 }
 

@@ -44,9 +44,13 @@ public:
     // the message was used.
     bool PreTranslate(const MSG& message);
 
-    // Queues work for the main thread; safe from any thread. Work still
-    // queued when the window is gone is dropped.
+    // Queues work for the main thread; safe from any thread. It runs when
+    // the loop delivers the window's WM_MAINTHREADWORK, or earlier when the
+    // main thread waits for the metering application and WorkEvent() wakes
+    // it. Work still queued when the window is gone is dropped.
     void PostWork(std::function<void()> work);
+    HANDLE WorkEvent() const { return FWorkEvent; }
+    void RunQueuedWork();
 
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
@@ -89,7 +93,6 @@ private:
     void HandleUpDown(HWND control);
     void DrawCheckListItem(const DRAWITEMSTRUCT& item);
     void RunClose();
-    void RunQueuedWork();
     void MoveFocus(bool backwards);
     void SelectPageByKeyboard(int step);
 
@@ -121,6 +124,7 @@ private:
 
     std::mutex FWorkMutex;
     std::deque<std::function<void()>> FWork;
+    HANDLE FWorkEvent = nullptr;
 };
 
 } // namespace pelmbus
