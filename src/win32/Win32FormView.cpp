@@ -278,7 +278,9 @@ HWND TWin32FormView::Create(TControl& control, HWND page) {
         return make(0, L"BUTTON", WideFromUtf8(group->Caption()), BS_GROUPBOX);
     }
     if (auto* label = dynamic_cast<TLabel*>(&control)) {
-        return make(0, L"STATIC", WideFromUtf8(label->Caption()), SS_LEFT | SS_NOPREFIX);
+        // Drawn here, so that a letter that reaches left of its box (the
+        // first letter of "Данные:" in some faces) is not cut.
+        return make(0, L"STATIC", WideFromUtf8(label->Caption()), SS_OWNERDRAW);
     }
     if (auto* edit = dynamic_cast<TEdit*>(&control)) {
         return make(WS_EX_CLIENTEDGE, L"EDIT", WideFromUtf8(edit->Text()),
@@ -427,6 +429,22 @@ void TWin32FormView::Layout() {
         ReleaseDC(FWindow, dc);
     }
 
+    // The pages fill the tab control's display area.
+    RECT display{0, 0, 0, 0};
+    if (FTabs != nullptr) {
+        const TBounds& b = FPageControl->Bounds();
+        MoveWindow(FTabs, Scale(b.Left), Scale(b.Top), Scale(b.Width), Scale(b.Height), FALSE);
+        SendMessageW(FTabs, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+        GetClientRect(FTabs, &display);
+        SendMessageW(FTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+        for (HWND page : FPages) {
+            MoveWindow(page, display.left, display.top, display.right - display.left,
+                       display.bottom - display.top, TRUE);
+        }
+    }
+    const int pageWidth = display.right - display.left;
+    const int pageHeight = display.bottom - display.top;
+
     for (Bound& bound : FBound) {
         TControl& control = *bound.Model;
         HFONT font = FFont;
@@ -465,22 +483,23 @@ void TWin32FormView::Layout() {
         const RECT r = DesignRect(control);
         int width = Scale(r.right) - Scale(r.left);
         int heightPx = Scale(r.bottom) - Scale(r.top);
+        // A label is as wide as its text, as the design's self-sizing labels
+        // are, so that a wider design box never covers its neighbour.
+        if (const auto* label = dynamic_cast<const TLabel*>(&control)) {
+            width = TextWidth(label->Caption(), font) + Scale(2);
+        }
+        // The design reaches a pixel or two past the page at its right and
+        // bottom edges; such a control ends inside the page, whole.
+        if (GetParent(bound.Window) != FWindow && pageWidth > 0) {
+            width = std::min(width, pageWidth - Scale(2) - Scale(r.left));
+            heightPx = std::min(heightPx, pageHeight - Scale(2) - Scale(r.top));
+        }
         if (dynamic_cast<TComboBox*>(&control) != nullptr) {
             heightPx += Scale(120); // the drop-down list
         }
         MoveWindow(bound.Window, Scale(r.left), Scale(r.top), width, heightPx, TRUE);
         if (dynamic_cast<TCheckListBox*>(&control) != nullptr) {
             SendMessageW(bound.Window, LB_SETITEMHEIGHT, 0, rowHeight);
-        }
-    }
-    // The pages fill the tab control's display area.
-    if (FTabs != nullptr) {
-        RECT display;
-        GetClientRect(FTabs, &display);
-        SendMessageW(FTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-        for (HWND page : FPages) {
-            MoveWindow(page, display.left, display.top, display.right - display.left,
-                       display.bottom - display.top, TRUE);
         }
     }
     InvalidateRect(FWindow, nullptr, TRUE);
@@ -632,7 +651,8 @@ void TWin32FormView::ShowState(TControl& control) {
             SetWindowTextW(window, text.c_str());
         }
         SendMessageW(window, EM_SETREADONLY, memo->ReadOnly ? TRUE : FALSE, 0);
-    } else if (dynamic_cast<TShape*>(&control) != nullptr ||
+    } else if (dynamic_cast<TLabel*>(&control) != nullptr ||
+               dynamic_cast<TShape*>(&control) != nullptr ||
                dynamic_cast<TSpeedButton*>(&control) != nullptr) {
         InvalidateRect(window, nullptr, TRUE);
     }
@@ -771,12 +791,16 @@ bool TWin32FormView::HandleControlMessage(UINT message, WPARAM wParam, LPARAM lP
     }
     case WM_DRAWITEM: {
         const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (dynamic_cast<TCheckListBox*>(ModelOf(draw->hwndItem)) != nullptr) {
+        TControl* model = ModelOf(draw->hwndItem);
+        if (dynamic_cast<TCheckListBox*>(model) != nullptr) {
             DrawCheckListItem(*draw);
-            result = TRUE;
-            return true;
+        } else if (auto* label = dynamic_cast<TLabel*>(model)) {
+            DrawLabel(*label, *draw);
+        } else {
+            return false;
         }
-        return false;
+        result = TRUE;
+        return true;
     }
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
@@ -874,6 +898,41 @@ void TWin32FormView::HandleUpDown(HWND window) {
             spin->UserClick(Direction(position > SpinRest));
         }
     }
+}
+
+int TWin32FormView::TextWidth(const std::string& text, HFONT font) const {
+    const std::wstring wide = WideFromUtf8(text);
+    HDC dc = GetDC(FWindow);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{0, 0};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(FWindow, dc);
+    return size.cx;
+}
+
+void TWin32FormView::DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    FillRect(dc, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+    const std::wstring text = WideFromUtf8(label.Caption());
+    if (text.empty()) {
+        return;
+    }
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+    RECT box = item.rcItem;
+    // A first letter that reaches left of its origin starts that much later
+    // (at least a pixel: some faces draw a pixel left of a zero bearing).
+    ABC first{};
+    if (GetCharABCWidthsW(dc, text[0], text[0], &first) && first.abcA <= 0) {
+        box.left += std::max(1, -first.abcA);
+    }
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc,
+                 GetSysColor(IsWindowEnabled(item.hwndItem) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box,
+              DT_LEFT | DT_TOP | DT_NOPREFIX | DT_WORDBREAK);
+    SelectObject(dc, old);
 }
 
 void TWin32FormView::DrawCheckListItem(const DRAWITEMSTRUCT& item) {

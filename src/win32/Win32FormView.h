@@ -92,6 +92,8 @@ private:
     void HandleCommand(HWND control, UINT code);
     void HandleUpDown(HWND control);
     void DrawCheckListItem(const DRAWITEMSTRUCT& item);
+    void DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item);
+    int TextWidth(const std::string& text, HFONT font) const;
     void RunClose();
     void MoveFocus(bool backwards);
     void SelectPageByKeyboard(int step);

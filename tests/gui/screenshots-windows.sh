@@ -72,7 +72,7 @@ shoot() { # file
 }
 click() { # design x, design y (client coordinates at 96 DPI)
     xdotool mousemove $((ox + $1 * dpi / 96)) $((oy + $2 * dpi / 96)) click 1
-    sleep 0.8
+    sleep 1.5
 }
 
 for dpi in "${dpis[@]}"; do
@@ -88,8 +88,6 @@ for dpi in "${dpis[@]}"; do
     rm -rf "$work/run"
     mkdir -p "$work/run"
     cp "$exe" "$work/run/PelMBus.exe"
-    printf 'Настройка_COM_порта=COM9:9600,N,8,2\r\n' | iconv -f UTF-8 -t CP1251 \
-        >"$work/run/CfgMBus.txt"
     (cd "$work/run" && timeout 120 "$WINE" PelMBus.exe >/dev/null 2>&1) &
     id=
     for _ in $(seq 300); do
