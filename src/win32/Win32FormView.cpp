@@ -128,7 +128,8 @@ TUDBtnType Direction(bool up) {
 
 // --- construction ---
 
-TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance) : FForm(form), FInstance(instance) {
+TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
+    : FForm(form), FInstance(instance), FWorkEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     static const bool registered = [instance] {
         WNDCLASSEXW main{};
         main.cbSize = sizeof main;
