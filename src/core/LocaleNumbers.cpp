@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "SinglePrecision.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -30,6 +31,41 @@ std::size_t TakeDigits(const std::string& text, std::size_t& pos, std::string& o
         out += text[pos++];
     }
     return pos - start;
+}
+
+// Power of ten of the first significant digit of a plain number
+// ("0.05e-3" is -5); false for a number whose digits are all zero.
+bool DecimalMagnitude(const std::string& plain, long long& magnitude) {
+    const std::size_t exponentAt = plain.find('e');
+    const std::size_t mantissaEnd = exponentAt == std::string::npos ? plain.size() : exponentAt;
+    const std::size_t point = std::min(plain.find('.'), mantissaEnd);
+    long long position = 0;
+    bool found = false;
+    for (std::size_t i = 0; i < mantissaEnd; ++i) {
+        if (IsDigit(plain[i]) && plain[i] != '0') {
+            position = i < point ? static_cast<long long>(point - i) - 1
+                                 : -static_cast<long long>(i - point);
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        return false;
+    }
+    long long exponent = 0;
+    if (exponentAt != std::string::npos) {
+        std::size_t i = exponentAt + 1;
+        const bool negative = i < plain.size() && plain[i] == '-';
+        if (i < plain.size() && (plain[i] == '-' || plain[i] == '+')) {
+            ++i;
+        }
+        for (; i < plain.size(); ++i) {
+            exponent = std::min(exponent * 10 + (plain[i] - '0'), 1000000LL);
+        }
+        exponent = negative ? -exponent : exponent;
+    }
+    magnitude = position + exponent;
+    return true;
 }
 
 } // namespace
@@ -110,7 +146,13 @@ bool TryStrToFloat(const std::string& text, double& value, const TFormatSettings
     long double wide = 0.0L;
     const char* end = plain.data() + plain.size();
     const auto [ptr, ec] = std::from_chars(plain.data(), end, wide);
-    if (ec != std::errc{} || ptr != end) {
+    long long magnitude = 0;
+    if (ec == std::errc::result_out_of_range && ptr == end && DecimalMagnitude(plain, magnitude) &&
+        magnitude < 0) {
+        // Where long double has no more range than double (Windows), a
+        // value below the range is refused instead of read as zero.
+        wide = plain[0] == '-' ? -0.0L : 0.0L;
+    } else if (ec != std::errc{} || ptr != end) {
         return false;
     }
     const auto result = static_cast<double>(wide);

@@ -16,9 +16,12 @@ std::string ExecutableDirectory();
 // names no separator.
 TFormatSettings UserFormatSettings();
 
-// Forces the written contents of a closed file to the disk before it is
-// renamed over an older one. False when that fails.
-bool FlushFileToDisk(const std::string& path);
+// Puts a file with `bytes` in the place of the file at `path` (UTF-8), whole
+// or not at all: the bytes go to a new file beside it, which reaches the
+// disk before it takes the old file's place. The old file's attributes
+// stay; a read-only file is not replaced. False when any step fails, and
+// the old file is then left as it was.
+bool ReplaceFileContents(const std::string& path, const std::string& bytes);
 
 // The present moment in the user's local time.
 TLocalDateTime LocalNow();

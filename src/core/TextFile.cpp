@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
 
 namespace pelmbus {
@@ -32,11 +33,14 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
 }
 
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
+    // Paths are UTF-8 in the program; a char8_t path is taken as UTF-8 on
+    // every platform (a char path is the ANSI code page on Windows).
+    const fs::path file(std::u8string(path.begin(), path.end()));
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
+    if (!fs::is_regular_file(file, ec)) {
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in) {
         return false;
     }
@@ -58,38 +62,7 @@ bool WriteTextLines(const std::string& path, const std::vector<std::string>& lin
         bytes += Utf8ToCp1251(line);
         bytes += "\r\n";
     }
-    const fs::path target(path);
-    fs::path temporary = target;
-    temporary += ".tmp";
-    std::error_code ec;
-    // A leftover of an interrupted save is replaced, never written through.
-    if (fs::is_symlink(temporary, ec) || fs::is_regular_file(temporary, ec)) {
-        fs::remove(temporary, ec);
-    }
-    const auto fail = [&] {
-        fs::remove(temporary, ec);
-        return false;
-    };
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return false;
-        }
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        out.close();
-        if (out.fail()) {
-            return fail();
-        }
-    }
-    if (!FlushFileToDisk(temporary.string())) {
-        return fail();
-    }
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        return fail();
-    }
-    return true;
+    return ReplaceFileContents(path, bytes);
 }
 
 } // namespace pelmbus

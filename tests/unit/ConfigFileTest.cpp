@@ -84,7 +84,11 @@ TEST_F(ConfigFile, ExecutableDirectoryIsTheDefault) {
     TInOutPort port;
     EXPECT_EQ(port.ExeDir, ExecutableDirectory());
     ASSERT_FALSE(port.ExeDir.empty());
+#ifdef _WIN32
+    EXPECT_EQ(port.ExeDir.back(), '\\');
+#else
     EXPECT_EQ(port.ExeDir.back(), '/');
+#endif
     EXPECT_TRUE(std::filesystem::is_directory(port.ExeDir));
 }
 
@@ -280,6 +284,8 @@ TEST_F(ConfigFile, PortTextWithCyrillicAndTypographyRoundTrips) {
     EXPECT_NE(ReadBytes(path).find(station), std::string::npos);
 }
 
+// Directory permissions of POSIX: a step without the power to override them.
+#ifndef _WIN32
 TEST_F(ConfigFile, FailedSaveIntoReadOnlyDirectoryKeepsTheOldFile) {
     WriteBytes(path, CreationFile());
     std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_read |
@@ -299,5 +305,6 @@ TEST_F(ConfigFile, FailedSaveIntoReadOnlyDirectoryKeepsTheOldFile) {
     EXPECT_EQ(ReadBytes(path), CreationFile());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
+#endif
 
 } // namespace

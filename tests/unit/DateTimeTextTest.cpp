@@ -61,6 +61,7 @@ TEST(DateTimeText, StandardTextLeavesTheTimeOutOnlyAtExactMidnight) {
     EXPECT_EQ(DateTimeToStr({2024, 12, 31, 0, 0, 1, 0}, us), "12/31/2024 12:00:01 AM");
 }
 
+#ifndef _WIN32
 // Locales compiled into a private directory, so that the test does not
 // depend on the locales installed on the machine.
 class LocaleDateTime : public ::testing::Test {
@@ -97,5 +98,7 @@ TEST_F(LocaleDateTime, RussianAndUnitedStatesLocalesGiveTheirOwnText) {
     EXPECT_EQ(DateTimeToStr(Evening, f), "03/05/2024 07:08:09 PM");
     EXPECT_EQ(DateTimeToStr({2024, 3, 5, 0, 0, 0, 0}, f), "03/05/2024");
 }
+
+#endif
 
 } // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DateTimeText.h"
+#include "FileTestSupport.h"
 #include "FormHost.h"
 #include "IdleMeteringLink.h"
 #include "UPelMBus.h"
@@ -84,14 +85,12 @@ private:
 // A fresh directory standing in for the executable's, removed afterwards.
 class TempDirectory {
 public:
-    TempDirectory() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "pelmbus-form-XXXXXX").string();
-        Path = std::string(mkdtemp(pattern.data())) + "/";
-    }
-    ~TempDirectory() { std::filesystem::remove_all(Path); }
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
+    TempDirectory() : Path(Dir.Path()) {}
+
+private:
+    testing_files::TempDir Dir;
+
+public:
     std::string Path;
 };
 

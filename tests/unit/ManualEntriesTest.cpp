@@ -109,6 +109,8 @@ TEST(ManualEntries, FileRoundTripsByteForByte) {
     EXPECT_TRUE(lines.empty());
 }
 
+// Directory permissions of POSIX: a step without the power to override them.
+#ifndef _WIN32
 TEST(ManualEntries, FailedSaveKeepsTheOldFile) {
     TempDir dir;
     const std::string path = dir.File(ManualEntryFileName);
@@ -125,5 +127,6 @@ TEST(ManualEntries, FailedSaveKeepsTheOldFile) {
     EXPECT_EQ(result, testing_files::StepResult::False);
     EXPECT_EQ(ReadBytes(path), "178=1 = a\r\n");
 }
+#endif
 
 } // namespace

@@ -144,6 +144,11 @@ TEST(RegisterImages, EventsRunOnlyWhenAssigned) {
 TEST(SystemServices, ExecutableDirectoryEndsWithSeparator) {
     const std::string directory = ExecutableDirectory();
     ASSERT_FALSE(directory.empty());
+#ifdef _WIN32
+    EXPECT_EQ(directory.back(), '\\');
+    EXPECT_EQ(directory.substr(1, 2), ":\\"); // a drive, not a relative path
+#else
     EXPECT_EQ(directory.back(), '/');
     EXPECT_EQ(directory.front(), '/');
+#endif
 }

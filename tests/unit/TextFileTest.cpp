@@ -103,6 +103,8 @@ TEST_F(TextFileOnDisk, FailedWriteLeavesNothingBehind) {
     EXPECT_FALSE(WriteTextLines(dir.File("missing/RegData.mrd"), {"a"}));
 }
 
+// Symbolic links need a privilege on Windows (and are not there under Wine).
+#ifndef _WIN32
 TEST_F(TextFileOnDisk, LeftoverTemporaryFileIsReplacedNotFollowed) {
     const std::string elsewhere = dir.File("elsewhere");
     WriteBytes(elsewhere, "untouched");
@@ -112,5 +114,6 @@ TEST_F(TextFileOnDisk, LeftoverTemporaryFileIsReplacedNotFollowed) {
     EXPECT_EQ(ReadBytes(elsewhere), "untouched");
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
+#endif
 
 } // namespace

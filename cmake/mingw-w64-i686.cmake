@@ -1,0 +1,4 @@
+# Cross build of the shipped 32-bit Windows program with mingw-w64.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(PELMBUS_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
