@@ -96,7 +96,8 @@ for dpi in "${dpis[@]}"; do
         sleep 0.1
     done
     [ -n "$id" ] || { echo "PelMBus.exe showed no window at $dpi DPI" >&2; exit 1; }
-    sleep 1.5
+    # Wine paints the first frame in steps: give it time to settle.
+    sleep 3
     read -r ox oy < <(origin "$id")
 
     suffix=""
