@@ -21,6 +21,9 @@ public:
     const std::string& MasterSidePath() const { return masterSide_.SlavePath(); }
     // The terminal the program under test opens.
     const std::string& SlaveSidePath() const { return slaveSide_.SlavePath(); }
+    // A descriptor of that terminal's pair, for reading the line settings
+    // the program gave it (tcgetattr).
+    int SlaveSideFd() const { return slaveSide_.MasterFd(); }
 
 private:
     void Relay();

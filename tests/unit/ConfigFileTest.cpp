@@ -308,3 +308,25 @@ TEST_F(ConfigFile, FailedSaveIntoReadOnlyDirectoryKeepsTheOldFile) {
 #endif
 
 } // namespace
+
+// The same bytes on every platform, also beside an executable in a directory
+// with Cyrillic letters (the paths are UTF-8 inside the program).
+TEST(ConfigFileInCyrillicDirectory, SavedAndLoadedWithTheSameBytes) {
+    TempDir station("Станция");
+    TInOutPort saved;
+    saved.ExeDir = station.Path();
+    saved.StrPort = "COM12:19200,E,8,1";
+    saved.SlaveNomer = 17;
+    ASSERT_TRUE(saved.SaveConfig());
+    std::string expected = CreationFile();
+    expected.replace(expected.find("COM1:9600,N,8,2"), 15, "COM12:19200,E,8,1");
+    expected.replace(expected.find(Keys[Slave] + "=1\r\n"), Keys[Slave].size() + 4,
+                     Keys[Slave] + "=17\r\n");
+    EXPECT_EQ(ReadBytes(station.File("CfgMBus.txt")), expected);
+
+    TInOutPort loaded;
+    loaded.ExeDir = station.Path();
+    loaded.LoadConfig();
+    EXPECT_EQ(loaded.StrPort, "COM12:19200,E,8,1");
+    EXPECT_EQ(loaded.SlaveNomer, 17);
+}

@@ -129,4 +129,17 @@ TEST(ManualEntries, FailedSaveKeepsTheOldFile) {
 }
 #endif
 
+// The same bytes on every platform, also in a directory with Cyrillic
+// letters (the paths are UTF-8 inside the program).
+TEST(ManualEntries, SavedAndLoadedInCyrillicDirectoryWithTheSameBytes) {
+    TempDir station("Станция");
+    const std::string path = station.File(ManualEntryFileName);
+    ASSERT_TRUE(SaveManualEntryFile(path, {"178=1,5 = Давление", "200=-3 = Ёмкость"}));
+    EXPECT_EQ(ReadBytes(path), "178=1,5 = \xC4\xE0\xE2\xEB\xE5\xED\xE8\xE5\r\n"
+                               "200=-3 = \xA8\xEC\xEA\xEE\xF1\xF2\xFC\r\n");
+    std::vector<std::string> lines;
+    ASSERT_TRUE(LoadManualEntryFile(path, lines));
+    EXPECT_EQ(lines, (std::vector<std::string>{"178=1,5 = Давление", "200=-3 = Ёмкость"}));
+}
+
 } // namespace

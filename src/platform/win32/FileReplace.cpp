@@ -82,6 +82,15 @@ bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
             replaced = MoveFileExW(temporary.c_str(), target.c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
         }
+        // Not every implementation of ReplaceFileW carries the attributes
+        // over (Wine's does not); put back any that went missing.
+        const DWORD now = replaced ? GetFileAttributesW(target.c_str()) : INVALID_FILE_ATTRIBUTES;
+        if (exists && now != INVALID_FILE_ATTRIBUTES &&
+            (now & KeptAttributes) != (old & KeptAttributes)) {
+            (void)SetFileAttributesW(target.c_str(),
+                                     (now & ~KeptAttributes & ~FILE_ATTRIBUTE_NORMAL) |
+                                         (old & KeptAttributes));
+        }
     }
     if (!replaced) {
         DeleteFileW(temporary.c_str());
