@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <string>
 #include <vector>
 
@@ -61,6 +63,26 @@ std::unique_ptr<ScriptedBackend> Backend(TransportLog& log) {
 }
 
 } // namespace
+
+TEST(LinkGuid, ParsesTheRegistryFormIntoTheGuidFields) {
+    constexpr LinkGuid event = AutoCltPelIdentifiers.EventInterfaceGuid();
+    EXPECT_EQ(event.Data1, 0x9772B943u);
+    EXPECT_EQ(event.Data2, 0x271Du);
+    EXPECT_EQ(event.Data3, 0x11D4u);
+    const std::array<uint8_t, 8> tail{0xB3, 0x07, 0x00, 0x00, 0x21, 0xD9, 0xF8, 0xFD};
+    EXPECT_EQ(event.Data4, tail);
+    EXPECT_EQ(ParseGuid("{9772b945-271e-11d4-b307-000021d9f8fd}"), AutoPelIdentifiers.ClassGuid())
+        << "either case";
+    EXPECT_NE(AutoPelIdentifiers.ClassGuid(), AutoCltPelIdentifiers.ClassGuid());
+}
+
+TEST(LinkGuid, RefusesAnythingButTheRegistryForm) {
+    for (const char* text :
+         {"9772B945-271E-11D4-B307-000021D9F8FD", "{9772B945-271E-11D4-B307-000021D9F8F}",
+          "{9772B945-271E-11D4-B307+000021D9F8FD}", "{9772B945-271E-11D4-B307-000021D9F8FG}", ""}) {
+        EXPECT_THROW(ParseGuid(text), std::invalid_argument) << text;
+    }
+}
 
 TEST(AutomationObject, TheTwoWrappersDifferOnlyInTheirIdentifiers) {
     TransportLog server;

@@ -1,5 +1,7 @@
 #include "SimulatorObject.h"
 
+#include "StationReplies.h"
+
 #include <QDBusError>
 #include <QDBusMessage>
 
@@ -48,18 +50,16 @@ void SimulatorObject::RaiseRefreshData() {
 
 QDBusMessage SimulatorObject::Answer(const QDBusMessage& message) const {
     const QString command = message.arguments().value(0).toString();
-    if (options_.ErrorReplies) {
-        return message.createErrorReply(QStringLiteral("ru.pel.Error.Failed"),
-                                        QStringLiteral("Отчет недоступен: архив станции занят"));
+    pelsim::ReplyFaults faults;
+    faults.ErrorReplies = options_.ErrorReplies;
+    faults.ReplyLines = options_.ReplyLines;
+    faults.DecimalSeparator = options_.DecimalSeparator;
+    const StationReply reply = AnswerCommand(model_, command.toStdString(), faults);
+    if (!reply.Ok) {
+        return message.createErrorReply(QString::fromStdString(reply.ErrorName),
+                                        QString::fromStdString(reply.Text));
     }
-    const auto request = ParseCommand(command.toStdString());
-    if (!request) {
-        return message.createErrorReply(QStringLiteral("ru.pel.Error.UnknownCommand"),
-                                        QStringLiteral("Неизвестная команда: %1").arg(command));
-    }
-    const auto lines = model_.ReportLines(*request, options_.DecimalSeparator);
-    const auto count = static_cast<size_t>(std::max(0, options_.ReplyLines));
-    return message.createReply(QString::fromStdString(JoinReply(lines, count)));
+    return message.createReply(QString::fromStdString(reply.Text));
 }
 
 bool SimulatorObject::handleMessage(const QDBusMessage& message,

@@ -15,7 +15,11 @@ constexpr double Day = 24 * 3600;
 
 std::tm Local(std::time_t time) {
     std::tm parts{};
+#ifdef _WIN32
+    localtime_s(&parts, &time);
+#else
     localtime_r(&time, &parts);
+#endif
     return parts;
 }
 

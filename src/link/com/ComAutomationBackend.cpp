@@ -69,7 +69,8 @@ struct RemoteObject {
     }
 };
 
-ComAutomationBackend::ComAutomationBackend() : worker_(std::make_unique<MtaWorker>()) {}
+ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers)
+    : worker_(std::make_unique<MtaWorker>(handOvers)) {}
 
 ComAutomationBackend::~ComAutomationBackend() {
     Detach();
@@ -190,8 +191,14 @@ void ComAutomationBackend::Detach() {
     std::shared_ptr<RemoteObject> remote = std::move(remote_);
     remote_.reset();
     // At most the time-out: a hung application is left to the worker, which
-    // unsubscribes and releases once it answers.
-    worker_->Run([remote] { remote->Release(); }, releaseTimeoutMs_);
+    // unsubscribes and releases once it answers. Behind a call that is hung
+    // already the release cannot start, so the window does not wait for it.
+    auto release = [remote] { remote->Release(); };
+    if (worker_->Stuck()) {
+        worker_->Post(release);
+    } else {
+        worker_->Run(release, releaseTimeoutMs_);
+    }
     CoDisconnectObject(sink_, 0);
     sink_->Release();
     sink_ = nullptr;
@@ -201,6 +208,7 @@ std::string ComAutomationBackend::Call(const std::string& command, int32_t timeo
     if (!remote_) {
         throw EAutomationError("Нет связи с программой " + program_);
     }
+    releaseTimeoutMs_ = timeoutMs;
     auto outcome = std::make_shared<CallOutcome>();
     const bool finished = worker_->Run(
         [remote = remote_, outcome, command] {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "AutomationObject.h"
+#include "MainThreadHandOvers.h"
 
 #include <memory>
 #include <string>
@@ -21,7 +22,9 @@ struct RemoteObject;
 
 class ComAutomationBackend : public AutomationBackend {
 public:
-    ComAutomationBackend();
+    // While it waits for the application the main thread runs `handOvers`
+    // (when given) and serves its apartment, and nothing else.
+    explicit ComAutomationBackend(MainThreadHandOvers* handOvers = nullptr);
     ~ComAutomationBackend() override;
     ComAutomationBackend(const ComAutomationBackend&) = delete;
     ComAutomationBackend& operator=(const ComAutomationBackend&) = delete;
@@ -35,6 +38,8 @@ private:
     std::shared_ptr<RemoteObject> remote_; // used on the worker only
     RefreshDataSink* sink_ = nullptr;      // one reference, main thread
     std::string program_;
+    // Unsubscribing and releasing are calls on the object like DoCommand:
+    // they wait the command time-out last given (the connect time-out before).
     int32_t releaseTimeoutMs_ = 0;
 };
 

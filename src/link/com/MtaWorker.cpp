@@ -3,46 +3,52 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
 #include <system_error>
 
 namespace pelmbus::com {
 
 namespace {
 
-HANDLE HandOverWake = nullptr;
-std::function<void()> HandOverRun;
+// How long the wait serves the apartment before it looks for hand-overs
+// again; a hand-over waits at most this long.
+constexpr DWORD HandOverPollMs = 2;
+
+HANDLE NewAutoResetEvent() {
+    const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (event == nullptr) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "CreateEvent");
+    }
+    return event;
+}
 
 } // namespace
 
-void SetWaitHandOvers(HANDLE wake, std::function<void()> run) {
-    HandOverWake = run ? wake : nullptr;
-    HandOverRun = std::move(run);
-}
-
-struct MtaWorker::Task {
-    explicit Task(Job work)
-        : Work(std::move(work)), Done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Task() {
-        if (Done != nullptr) {
-            CloseHandle(Done);
-        }
-    }
-    Task(const Task&) = delete;
-    Task& operator=(const Task&) = delete;
-
-    Job Work;
-    HANDLE Done;
-};
-
+// Jobs are numbered in order; the worker publishes the number of the last
+// one it finished. Two auto-reset events carry the wake-ups, so a call
+// costs few kernel transitions (under Wine each one is a server round trip).
 struct MtaWorker::State {
+    State() : WorkReady(NewAutoResetEvent()), JobDone(NewAutoResetEvent()) {}
+    ~State() {
+        CloseHandle(WorkReady);
+        CloseHandle(JobDone);
+    }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+
     std::mutex Mutex;
-    std::condition_variable Wakeup;
-    std::deque<std::shared_ptr<Task>> Tasks;
+    std::deque<std::pair<uint64_t, Job>> Jobs;
+    uint64_t LastQueued = 0;
     bool Busy = false;
     bool Quit = false;
+    std::atomic<uint64_t> LastFinished{0};
+    HANDLE WorkReady;
+    HANDLE JobDone;
 };
 
-MtaWorker::MtaWorker() : state_(std::make_shared<State>()) {
+MtaWorker::MtaWorker(MainThreadHandOvers* handOvers)
+    : handOvers_(handOvers), state_(std::make_shared<State>()) {
     thread_ = std::thread(&MtaWorker::Loop, state_);
 }
 
@@ -51,9 +57,9 @@ MtaWorker::~MtaWorker() {
     {
         std::lock_guard lock(state_->Mutex);
         state_->Quit = true;
-        idle = !state_->Busy && state_->Tasks.empty();
+        idle = !state_->Busy && state_->Jobs.empty();
     }
-    state_->Wakeup.notify_all();
+    SetEvent(state_->WorkReady);
     if (idle) {
         thread_.join();
     } else {
@@ -64,75 +70,91 @@ MtaWorker::~MtaWorker() {
 void MtaWorker::Loop(std::shared_ptr<State> state) {
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     while (true) {
-        std::shared_ptr<Task> task;
+        std::pair<uint64_t, Job> job;
         {
             std::unique_lock lock(state->Mutex);
-            state->Busy = false;
-            state->Wakeup.wait(lock, [&] { return state->Quit || !state->Tasks.empty(); });
-            if (state->Tasks.empty()) {
-                break;
+            if (state->Jobs.empty()) {
+                state->Busy = false;
+                if (state->Quit) {
+                    break;
+                }
+                lock.unlock();
+                WaitForSingleObject(state->WorkReady, INFINITE);
+                continue;
             }
-            task = std::move(state->Tasks.front());
-            state->Tasks.pop_front();
+            job = std::move(state->Jobs.front());
+            state->Jobs.pop_front();
             state->Busy = true;
         }
         try {
-            task->Work();
+            job.second();
         } catch (...) {
             // A job reports through what it captured; nothing escapes the thread.
         }
-        task->Work = nullptr; // its references go on this thread
-        SetEvent(task->Done);
+        job.second = nullptr; // its references go on this thread
+        state->LastFinished.store(job.first);
+        SetEvent(state->JobDone);
     }
     if (SUCCEEDED(init)) {
         CoUninitialize();
     }
 }
 
-std::shared_ptr<MtaWorker::Task> MtaWorker::Queue(Job job) {
-    auto task = std::make_shared<Task>(std::move(job));
-    if (task->Done == nullptr) {
-        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                                "CreateEvent");
-    }
+uint64_t MtaWorker::Queue(Job job) {
+    uint64_t number = 0;
     {
         std::lock_guard lock(state_->Mutex);
-        state_->Tasks.push_back(task);
+        number = ++state_->LastQueued;
+        state_->Jobs.emplace_back(number, std::move(job));
     }
-    state_->Wakeup.notify_one();
-    return task;
+    SetEvent(state_->WorkReady);
+    return number;
 }
 
 bool MtaWorker::Run(Job job, int32_t timeoutMs) {
-    const std::shared_ptr<Task> task = Queue(std::move(job));
-    return WaitServingApartment(task->Done, timeoutMs);
+    const uint64_t number = Queue(std::move(job));
+    const std::shared_ptr<State> state = state_;
+    const bool finished = WaitServingApartment(
+        state->JobDone, [&] { return state->LastFinished.load() >= number; }, timeoutMs,
+        handOvers_);
+    if (!finished) {
+        lastAbandoned_ = number;
+    }
+    return finished;
+}
+
+bool MtaWorker::Stuck() const {
+    return state_->LastFinished.load() < lastAbandoned_;
 }
 
 void MtaWorker::Post(Job job) {
     Queue(std::move(job));
 }
 
-bool WaitServingApartment(HANDLE done, int32_t timeoutMs) {
+bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, int32_t timeoutMs,
+                          MainThreadHandOvers* handOvers) {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(0, timeoutMs));
-    while (true) {
-        HANDLE handles[2] = {done, HandOverWake};
-        const DWORD count = HandOverWake != nullptr ? 2 : 1;
+    while (!finished()) {
+        if (handOvers != nullptr) {
+            handOvers->RunPending();
+        }
         const ULONGLONG now = GetTickCount64();
-        const DWORD remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        if (now >= deadline) {
+            return finished();
+        }
+        DWORD slice = static_cast<DWORD>(deadline - now);
+        if (handOvers != nullptr) {
+            slice = std::min(slice, HandOverPollMs);
+        }
         DWORD index = 0;
-        const HRESULT hr = CoWaitForMultipleHandles(0, remaining, count, handles, &index);
-        if (hr == RPC_S_CALLPENDING) {
-            return false; // timed out
+        // Serves the apartment meanwhile: COM's own calls and the
+        // application's events (which only post messages) get through.
+        const HRESULT hr = CoWaitForMultipleHandles(0, slice, 1, &signal, &index);
+        if (FAILED(hr) && hr != RPC_S_CALLPENDING) {
+            WaitForSingleObject(signal, slice); // not in an apartment: a plain wait
         }
-        if (FAILED(hr)) {
-            // Not in an apartment: a plain wait, without hand-overs.
-            return WaitForSingleObject(done, remaining) == WAIT_OBJECT_0;
-        }
-        if (index == 0) {
-            return true;
-        }
-        HandOverRun();
     }
+    return true;
 }
 
 } // namespace pelmbus::com

@@ -7,6 +7,8 @@
 // finishes later on the worker; jobs run one after the other in order.
 #pragma once
 
+#include "MainThreadHandOvers.h"
+
 #include <windows.h>
 
 #include <condition_variable>
@@ -19,17 +21,13 @@
 
 namespace pelmbus::com {
 
-// Work the main thread still does while it waits for the application: when
-// `wake` (an auto-reset event) is signalled, `run` is called on the main
-// thread. The window wires the receive thread's hand-overs here; without it
-// the wait runs no hand-overs.
-void SetWaitHandOvers(HANDLE wake, std::function<void()> run);
-
 class MtaWorker {
 public:
     using Job = std::function<void()>;
 
-    MtaWorker();
+    // `handOvers`: what the main thread still runs while it waits; none
+    // when null.
+    explicit MtaWorker(MainThreadHandOvers* handOvers);
     // Ends the thread after its queued jobs. Waits for it only when it is
     // idle, so a call hung in the application never holds the caller.
     ~MtaWorker();
@@ -41,20 +39,26 @@ public:
     bool Run(Job job, int32_t timeoutMs);
     // Queues `job` without waiting.
     void Post(Job job);
+    // True while a job whose wait timed out has not finished: whatever is
+    // queued now runs only after it.
+    bool Stuck() const;
 
 private:
-    struct Task;
     struct State;
 
-    std::shared_ptr<Task> Queue(Job job);
+    uint64_t Queue(Job job);
     static void Loop(std::shared_ptr<State> state);
 
+    MainThreadHandOvers* handOvers_;
+    uint64_t lastAbandoned_ = 0;
     std::shared_ptr<State> state_;
     std::thread thread_;
 };
 
-// Waits for `done` at most `timeoutMs` in the caller's apartment, running the
-// hand-overs; true when `done` was signalled.
-bool WaitServingApartment(HANDLE done, int32_t timeoutMs);
+// Waits at most `timeoutMs` in the caller's apartment, running the
+// hand-overs when given, until `finished` is true; `signal` is set whenever
+// it may have become true. True when it did.
+bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, int32_t timeoutMs,
+                          MainThreadHandOvers* handOvers);
 
 } // namespace pelmbus::com
