@@ -2,7 +2,6 @@
 // the common controls, the one window, and the message loop until the
 // window closes.
 #include "ComApartment.h"
-#include "MtaWorker.h"
 #include "UPelMBus.h"
 #include "Win32FormHost.h"
 #include "Win32FormView.h"
@@ -28,9 +27,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
         form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
-    // While the main thread waits for the metering application, the
-    // receive thread's hand-overs still run.
-    com::SetWaitHandOvers(view.WorkEvent(), [&view] { view.RunQueuedWork(); });
 
     form.RunGuarded([&] { form.FormCreate(); });
     view.Show(showCommand);
@@ -42,7 +38,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
             DispatchMessageW(&message);
         }
     }
-    com::SetWaitHandOvers(nullptr, {});
     host.SetView(nullptr);
     return static_cast<int>(message.wParam);
 }

@@ -1,12 +1,15 @@
 #include "Win32FormHost.h"
 
 #include "CltPel_TLB.h"
+#include "ComAutomationBackend.h"
 #include "MessageWindow.h"
 #include "Pel_TLB.h"
 #include "SystemServices.h"
 #include "Win32FormView.h"
 
 #include <windows.h>
+
+#include <chrono>
 // The host's method, not the Win32 macro.
 #undef PostMessage
 
@@ -49,11 +52,26 @@ void TWin32FormHost::PostToMainThread(std::function<void()> work) {
 }
 
 std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoPel() {
-    return std::make_unique<TAutoPel>();
+    return std::make_unique<TAutoPel>(std::make_unique<com::ComAutomationBackend>(&FHandOvers));
 }
 
 std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoCltPel() {
-    return std::make_unique<TAutoCltPel>();
+    return std::make_unique<TAutoCltPel>(std::make_unique<com::ComAutomationBackend>(&FHandOvers));
+}
+
+void TWin32FormHost::THandOvers::RunPending() {
+    if (FHost.FView != nullptr) {
+        FHost.FView->RunQueuedWork();
+    }
+}
+
+void TWin32FormHost::THandOvers::WaitForPending(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (FHost.FView == nullptr || left.count() <= 0) {
+        return;
+    }
+    WaitForSingleObject(FHost.FView->WorkEvent(), static_cast<DWORD>(left.count()));
 }
 
 } // namespace pelmbus

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FormHost.h"
+#include "MainThreadHandOvers.h"
 
 namespace pelmbus {
 
@@ -24,7 +25,20 @@ public:
     std::unique_ptr<MeteringLink> CreateAutoCltPel() override;
 
 private:
+    // While the main thread waits for the metering application, the
+    // receive thread's hand-overs still run; nothing else of the loop does.
+    class THandOvers : public MainThreadHandOvers {
+    public:
+        explicit THandOvers(TWin32FormHost& host) : FHost(host) {}
+        void RunPending() override;
+        void WaitForPending(std::chrono::steady_clock::time_point deadline) override;
+
+    private:
+        TWin32FormHost& FHost;
+    };
+
     TWin32FormView* FView = nullptr;
+    THandOvers FHandOvers{*this};
 };
 
 } // namespace pelmbus

@@ -46,8 +46,9 @@ public:
 
     // Queues work for the main thread; safe from any thread. It runs when
     // the loop delivers the window's WM_MAINTHREADWORK, or earlier when the
-    // main thread waits for the metering application and WorkEvent() wakes
-    // it. Work still queued when the window is gone is dropped.
+    // main thread waits for the metering application: WorkEvent() is set
+    // whenever work is queued, and that wait runs RunQueuedWork(). Work still
+    // queued when the window is gone is dropped.
     void PostWork(std::function<void()> work);
     HANDLE WorkEvent() const { return FWorkEvent; }
     void RunQueuedWork();
