@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -119,7 +120,9 @@ int main(int argc, char** argv) {
     if (slave == 0) {
         dup2(toSlave[0], 0);
         close(toSlave[1]);
-        setenv("LD_PRELOAD", argv[3], 1);
+        // Wine starts in another directory: the library needs its full path.
+        char shim[PATH_MAX];
+        setenv("LD_PRELOAD", realpath(argv[3], shim) != nullptr ? shim : argv[3], 1);
         const std::string zader = std::to_string(delay);
         execl(wineRun.c_str(), wineRun.c_str(), argv[2], "COM12:9600,N,8,2", "1", zader.c_str(),
               static_cast<char*>(nullptr));
