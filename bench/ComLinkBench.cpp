@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         ReportSources sources;
         sources.DoCommand = [&link](const std::string& command) { return link.DoCommand(command); };
         sources.ManualEntries = &entries;
-        sources.Format.DecimalSeparator = ".";
+        // The default format has the point that pelsim was told to write.
         sources.GetTickCount = [] { return 1u; };
         uint32_t lastReportTick = 0;
 

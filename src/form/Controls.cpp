@@ -94,9 +94,20 @@ TForm::TForm(std::string name, std::string caption, TBounds bounds)
     : TWinControl(nullptr, std::move(name), bounds), FCaption(std::move(caption)) {}
 
 void TForm::ReportError(const std::string& text) {
-    if (OnErrorReport) {
-        OnErrorReport(text);
+    // One report at a time: an error raised while a report is shown (its
+    // box runs the message loop) is dropped, so failures cannot stack up
+    // boxes inside boxes, nor follow the open one in a flood.
+    if (!OnErrorReport || FReportingError) {
+        return;
     }
+    FReportingError = true;
+    try {
+        OnErrorReport(text);
+    } catch (...) {
+        FReportingError = false;
+        throw;
+    }
+    FReportingError = false;
 }
 
 void TForm::RunGuarded(const std::function<void()>& work) {

@@ -111,7 +111,8 @@ public:
     int FontSize = 0;
 
     // The default error report: shows the text of an error that escaped a
-    // handler. The program goes on afterwards.
+    // handler, unless a report is being shown already. The program goes on
+    // afterwards.
     std::function<void(const std::string& text)> OnErrorReport;
     void ReportError(const std::string& text);
 
@@ -126,6 +127,7 @@ public:
 private:
     std::string FCaption;
     TControl* FActiveControl = nullptr;
+    bool FReportingError = false;
 };
 
 class TLabel : public TControl {

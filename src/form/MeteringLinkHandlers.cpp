@@ -8,6 +8,23 @@
 
 namespace pelmbus {
 
+namespace {
+
+// Drops a link whose connect failed; a disconnect that fails as well leaves
+// nothing that could still be subscribed, so its error is of no use.
+void ReleaseFailedLink(std::unique_ptr<MeteringLink>& link) {
+    if (!link) {
+        return;
+    }
+    try {
+        link->Disconnect();
+    } catch (const std::exception&) {
+    }
+    link.reset();
+}
+
+} // namespace
+
 void TFPelMBus::ConnectPelApp(bool connect) {
     if (InOutPort1->ServerPel) {
         ConnectAutoCltPel(connect);
@@ -46,10 +63,15 @@ void TFPelMBus::ConnectAutoPel(bool connect) {
             CheckBox1.SetChecked(false);
         }
     } catch (const std::exception&) {
-        // The link keeps what it held; unticking disconnects and empties it.
-        if (connect && CheckBox1.Checked()) {
-            CheckBox1.SetChecked(false);
+        if (connect) {
+            // A wrapper that failed to connect is released, so that the next
+            // connect makes a new one instead of finding this one.
+            ReleaseFailedLink(AutoPel);
+            if (CheckBox1.Checked()) {
+                CheckBox1.SetChecked(false);
+            }
         }
+        // A failed disconnect keeps what the link held.
     }
 }
 
@@ -81,13 +103,33 @@ void TFPelMBus::ConnectAutoCltPel(bool connect) {
         if (CheckBox1.Checked()) {
             CheckBox1.SetChecked(false);
         }
+    } catch (...) {
+        if (connect) {
+            ReleaseFailedLink(AutoCltPel);
+        }
+        throw;
     }
 }
 
 // Never calls the application from inside its own event: the refresh runs
 // when the loop delivers the message.
 void TFPelMBus::AutoPel1RefreshData(MeteringLink& /*sender*/, int32_t /*ind*/) {
+    ++FRefreshesQueued;
     FHost.PostMessage(WM_MBUSDATA, MBusDataRefresh, 0);
+}
+
+// Events that came while a refresh was queued or running collapse into the
+// last of their messages: one refresh fetches the newest data for all of
+// them, and an application that keeps failing costs one failed refresh per
+// batch of events, not one per event.
+void TFPelMBus::RefreshMessage() {
+    if (FRefreshesQueued > 0) {
+        --FRefreshesQueued;
+    }
+    if (FRefreshesQueued > 0) {
+        return;
+    }
+    ReportRefresh();
 }
 
 void TFPelMBus::ReportRefresh() {

@@ -113,9 +113,20 @@ void TFPelMBus::FormCreate() {
     InOutPort1->OnPriemDataReady = [this](TInOutPort& sender) { InOutPort1PriemDataReady(sender); };
     InOutPort1->OnPeredDataReady = [this](TInOutPort& sender) { InOutPort1PeredDataReady(sender); };
     InOutPort1->LoadConfig();
-    SettingsToControls();
-    // Started also when the port did not open: it then idles until stopped.
+    // Started also when the port did not open (it then idles until stopped)
+    // and when connecting the link failed: the slave serves the master
+    // whatever the link does, and the link's error goes to the error report
+    // afterwards.
+    std::exception_ptr linkError;
+    try {
+        SettingsToControls();
+    } catch (...) {
+        linkError = std::current_exception();
+    }
     InOutPort1->StartLooker();
+    if (linkError) {
+        std::rethrow_exception(linkError);
+    }
 }
 
 void TFPelMBus::SettingsToControls() {
@@ -208,7 +219,7 @@ void TFPelMBus::WMMBusData(uintptr_t wParam, intptr_t /*lParam*/) {
         ShowPeredFrame();
         break;
     case MBusDataRefresh:
-        ReportRefresh();
+        RefreshMessage();
         break;
     default:
         break;

@@ -51,6 +51,8 @@ public:
     void ConnectAutoCltPel(bool connect);
     // The link's data event: queues the report refresh.
     void AutoPel1RefreshData(MeteringLink& sender, int32_t ind);
+    // WM_MBUSDATA 230: the refresh, unless a later message will run it.
+    void RefreshMessage();
     // WM_MBUSDATA 230: the reports of the selected kinds through the link.
     void ReportRefresh();
 
@@ -205,6 +207,10 @@ private:
     // change of ComboBox2 moves RegNomerMax once.
     bool FInspectorFloat = false;
     bool FInspectorRefreshing = false;
+    // Refresh messages posted and not yet delivered: all but the last are
+    // passed over, so data events that come while a refresh waits or runs
+    // make one more refresh, not one each.
+    int FRefreshesQueued = 0;
 };
 
 } // namespace pelmbus

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "LinkIdentifiers.h"
+#include "MainThreadHandOvers.h"
 #include "MeteringLink.h"
 
 #include <cstdint>
@@ -32,7 +33,9 @@ public:
 
 // The platform's backend (D-Bus on Linux). Its events run on the thread of
 // the application's event loop, which must exist before a link connects.
-std::unique_ptr<AutomationBackend> MakeAutomationBackend();
+// While it waits for the application it runs `handOvers`, when given, and
+// nothing else.
+std::unique_ptr<AutomationBackend> MakeAutomationBackend(MainThreadHandOvers* handOvers = nullptr);
 
 class TAutomationObject : public MeteringLink {
 public:
@@ -48,10 +51,14 @@ public:
 
     const LinkIdentifiers& Identifiers() const { return ids_; }
 
-    // Longest wait for one command's reply, so that a hung application
-    // cannot freeze the window; also bounds obtaining the object.
-    int32_t CallTimeoutMs = 5000;
-    int32_t ConnectTimeoutMs = 10000;
+    // Longest wait for one command's reply: the bus's usual call time-out.
+    // A day report can take seconds to build; only an application silent
+    // this long is hung (an automation error, not a missing program).
+    int32_t CallTimeoutMs = 25000;
+    // Longest wait for each call to the application while connecting.
+    // Starting the program is not bounded by it: that takes as long as the
+    // bus allows for starting a service.
+    int32_t ConnectTimeoutMs = 25000;
 
 private:
     void DispatchRefreshData(int32_t ind);

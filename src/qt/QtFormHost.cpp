@@ -47,17 +47,22 @@ TFormatSettings TQtFormHost::FormatSettings() {
     return UserFormatSettings();
 }
 
-// Queued onto the main thread's loop; safe to call from any thread.
+// Safe to call from any thread. The loop is asked for one drain per batch;
+// a drain that finds the queue emptied by a link's wait does nothing.
 void TQtFormHost::PostToMainThread(std::function<void()> work) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+    if (FHandOvers.Post(std::move(work))) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this] { FHandOvers.RunPending(); },
+            Qt::QueuedConnection);
+    }
 }
 
 std::unique_ptr<MeteringLink> TQtFormHost::CreateAutoPel() {
-    return std::make_unique<TAutoPel>();
+    return std::make_unique<TAutoPel>(MakeAutomationBackend(&FHandOvers));
 }
 
 std::unique_ptr<MeteringLink> TQtFormHost::CreateAutoCltPel() {
-    return std::make_unique<TAutoCltPel>();
+    return std::make_unique<TAutoCltPel>(MakeAutomationBackend(&FHandOvers));
 }
 
 } // namespace pelmbus

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FormHost.h"
+#include "HandOverQueue.h"
 
 class QWidget;
 
@@ -18,6 +19,8 @@ public:
     uint32_t TickCount() override;
     std::string ExecutableDirectory() override;
     TFormatSettings FormatSettings() override;
+    // The receive thread's hand-overs: run by the message loop, and by the
+    // links' waits for the metering application, which run nothing else.
     void PostToMainThread(std::function<void()> work) override;
     // The D-Bus links; their events arrive through this thread's loop.
     std::unique_ptr<MeteringLink> CreateAutoPel() override;
@@ -25,6 +28,7 @@ public:
 
 private:
     QWidget* FWindow = nullptr;
+    THandOverQueue FHandOvers;
 };
 
 } // namespace pelmbus

@@ -142,6 +142,41 @@ TEST_F(EndToEnd, MasterReadsWhatTheSimulatorServedLastWithItsDateAndTime) {
     EXPECT_NE(std::find(stored.begin(), stored.end(), "Соединение_с_сервером=true"), stored.end());
 }
 
+TEST_F(EndToEnd, SlowApplicationDoesNotDelayTheSlavesAnswers) {
+    // Every command takes 2 s, and events keep the refreshes coming, so the
+    // window's thread waits for the application nearly all the time.
+    pelsim::SimulatorProcess simulator(
+        {"--program", "server", "--period", "0.25", "--reply-delay", "2000"}, ServerName);
+    QString error;
+    ASSERT_TRUE(simulator.Start(error)) << error.toStdString();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program_.setProcessEnvironment(environment);
+    program_.setProcessChannelMode(QProcess::ForwardedChannels);
+    program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
+    ASSERT_TRUE(program_.waitForStarted(5000));
+
+    ctx_ = modbus_new_rtu(bridge_.MasterSidePath().c_str(), 9600, 'N', 8, 2);
+    ASSERT_NE(ctx_, nullptr);
+    modbus_set_slave(ctx_, 1);
+    // The usual answer comes within the 500 ms cycle pause and the frame's
+    // time on the line.
+    modbus_set_response_timeout(ctx_, 1, 0);
+    ASSERT_EQ(modbus_connect(ctx_), 0) << modbus_strerror(errno);
+    std::vector<uint16_t> values(2);
+    // The first answer: the program is up and has started refreshing.
+    ASSERT_TRUE(
+        SpinUntil([&] { return modbus_read_registers(ctx_, 0, 2, values.data()) == 2; }, 10000));
+    int answered = 0;
+    for (int i = 0; i < 10; ++i) {
+        if (modbus_read_registers(ctx_, 0, 2, values.data()) == 2) {
+            ++answered;
+        }
+    }
+    EXPECT_EQ(answered, 10) << "requests went unanswered while the program waited";
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

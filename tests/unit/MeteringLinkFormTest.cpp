@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <functional>
 #include <map>
 
 using namespace pelmbus;
@@ -85,6 +87,14 @@ class LinkHost : public FakeFormHost {
 public:
     std::unique_ptr<MeteringLink> CreateAutoPel() override { return Make(false); }
     std::unique_ptr<MeteringLink> CreateAutoCltPel() override { return Make(true); }
+    // What happens while an error box is open: its own loop runs.
+    void ShowError(const std::string& text) override {
+        FakeFormHost::ShowError(text);
+        if (WhileErrorShown) {
+            WhileErrorShown();
+        }
+    }
+    std::function<void()> WhileErrorShown;
 
     ConnectResult NextResult = ConnectResult::Connects;
     bool FailCommands = false;
@@ -283,7 +293,7 @@ TEST_F(MeteringLinkForm, EachDataEventQueuesOneRefreshThatFillsTheRegisters) {
 
     Host.Tick = 424242;
     Host.DeliverMessages(Form);
-    EXPECT_EQ(Host.Records[0].Commands.size(), 2u);
+    EXPECT_EQ(Host.Records[0].Commands.size(), 1u) << "events queued together make one refresh";
     EXPECT_TRUE(Host.Errors.empty());
     EXPECT_EQ(Form.LastReportTick, 424242u);
     EXPECT_EQ(Form.InOutPort1->BufFloat[0], 10.5f);
@@ -345,4 +355,75 @@ TEST_F(MeteringLinkForm, CloseDisconnectsAfterTheSettingsKeptTheFlag) {
     std::vector<std::string> lines;
     ASSERT_TRUE(ReadTextLines(Dir.Path + "CfgMBus.txt", lines));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Соединение_с_сервером=true"), lines.end());
+}
+
+TEST_F(MeteringLinkForm, ClientLinkErrorAtStartStillStartsTheSlaveAndIsReportedOnce) {
+    Host.NextResult = ConnectResult::OtherError;
+    Start(true, true);
+    EXPECT_TRUE(Form.InOutPort1->Looker) << "the receive thread was not started";
+    ASSERT_EQ(Host.Errors.size(), 1u);
+    EXPECT_EQ(Host.Errors[0], "Программа не предоставляет интерфейс");
+    EXPECT_FALSE(Form.AutoCltPel) << "a link that failed to connect is released";
+
+    // The next connect makes a new link.
+    Host.NextResult = ConnectResult::Connects;
+    Form.ConnectPelApp(true);
+    ASSERT_EQ(Host.Records.size(), 2u);
+    EXPECT_TRUE(Host.Records[1].Connected);
+}
+
+TEST_F(MeteringLinkForm, FailedReconnectLeavesNoDeadLinkForTheNextTick) {
+    Start(true, false);
+    Host.NextResult = ConnectResult::OtherError;
+    Host.Tick = 60001;
+    Form.Timer1.Fire(); // the watchdog's reconnect fails
+    ASSERT_EQ(Host.Records.size(), 2u);
+    EXPECT_FALSE(Form.AutoPel);
+    EXPECT_FALSE(Host.Records[1].Alive);
+    EXPECT_FALSE(Form.CheckBox1.Checked());
+    EXPECT_FALSE(Flag9());
+
+    Host.NextResult = ConnectResult::Connects;
+    Form.CheckBox1.UserClick();
+    ASSERT_EQ(Host.Records.size(), 3u) << "the tick connected nothing";
+    EXPECT_TRUE(Host.Records[2].Connected);
+    EXPECT_TRUE(Form.CheckBox1.Checked());
+    EXPECT_TRUE(Flag9());
+}
+
+TEST_F(MeteringLinkForm, FailingRefreshesShowOneErrorBoxAndCollapseWhileItIsOpen) {
+    Host.FailCommands = true;
+    Start(true, false);
+    ScriptedLink& link = *Host.Live[0];
+    int depth = 0;
+    int deepest = 0;
+    Host.WhileErrorShown = [&] {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        // The box's loop delivers the events that keep coming; a box opened
+        // inside it would nest without end, so it is not pumped.
+        if (depth == 1) {
+            for (int i = 0; i < 3; ++i) {
+                link.Raise(1);
+                link.Raise(2);
+                Host.DeliverMessages(Form);
+            }
+        }
+        --depth;
+    };
+    link.Raise(1);
+    link.Raise(2);
+    link.Raise(3);
+    Host.DeliverMessages(Form);
+    EXPECT_EQ(deepest, 1) << "an error box opened inside another";
+    EXPECT_EQ(Host.Errors.size(), 1u);
+    // One refresh for the first three events, one per pair inside the box.
+    EXPECT_EQ(Host.Records[0].Commands.size(), 4u);
+    EXPECT_TRUE(Host.Posted.empty());
+
+    // Once the box is closed, the next failure is shown again.
+    Host.WhileErrorShown = nullptr;
+    link.Raise(4);
+    Host.DeliverMessages(Form);
+    EXPECT_EQ(Host.Errors.size(), 2u);
 }

@@ -48,3 +48,8 @@ target_include_directories(pelsimcontrol PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/com)
 target_compile_definitions(pelsimcontrol PRIVATE PELSIM_EXECUTABLE="$<TARGET_FILE:pelsim>")
 target_link_libraries(pelsimcontrol PUBLIC pellink)
 add_dependencies(pelsimcontrol pelsim)
+
+# pelsim.exe, too, must run on a station with nothing but Windows' own DLLs.
+if(COMMAND pelmbus_check_imports)
+    pelmbus_check_imports(pelsim)
+endif()

@@ -66,8 +66,12 @@ int main(int argc, char* argv[]) {
         QStringLiteral("decimal-separator"),
         QStringLiteral("Decimal separator of the values (default: the locale's)."),
         QStringLiteral("text"));
-    parser.addOptions(
-        {program, period, eventLimit, noEvents, errorReplies, replyLines, replyDelay, separator});
+    const QCommandLineOption busName(
+        QStringLiteral("bus-name"),
+        QStringLiteral("Own this bus name instead of the program's (the object stays the same)."),
+        QStringLiteral("name"));
+    parser.addOptions({program, period, eventLimit, noEvents, errorReplies, replyLines, replyDelay,
+                       separator, busName});
     parser.process(app);
 
     pelsim::SimulatorOptions options;
@@ -80,7 +84,7 @@ int main(int argc, char* argv[]) {
     } else {
         return Fail(QStringLiteral("--program must be server or client, not %1").arg(which));
     }
-    options.BusName = FromView(ids->BusName);
+    options.BusName = parser.isSet(busName) ? parser.value(busName) : FromView(ids->BusName);
     options.ObjectPath = FromView(ids->ObjectPath);
     options.Interface = FromView(ids->Interface);
 

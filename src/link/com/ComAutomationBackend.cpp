@@ -2,6 +2,7 @@
 
 #include "AutomationErrors.h"
 #include "ComSupport.h"
+#include "DefaultInterface.h"
 #include "MtaWorker.h"
 #include "RefreshDataSink.h"
 
@@ -12,12 +13,6 @@
 namespace pelmbus::com {
 
 namespace {
-
-// The default interface as the client sees it: DoCommand is the first method
-// after IUnknown's three and IDispatch's four, the eighth slot of the table.
-struct IAutomationDoCommand : IDispatch {
-    virtual HRESULT STDMETHODCALLTYPE DoCommand(BSTR command, BSTR* reply) = 0;
-};
 
 // How far an attach came; a failure is classified by the step it stopped at.
 enum class AttachStep { Obtain, Subscribe, Query, Done };

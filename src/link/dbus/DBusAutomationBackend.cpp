@@ -5,7 +5,11 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QXmlStreamReader>
+
+#include <chrono>
+#include <climits>
 
 namespace pelmbus {
 
@@ -43,6 +47,14 @@ QDBusMessage BusCall(const QString& method) {
     return QDBusMessage::createMethodCall(BusService, BusPath, BusService, method);
 }
 
+// No limit of the caller's own: the bus ends an activation that takes too
+// long with its service start time-out (120 s in the default session
+// configuration), and that is the whole wait a start-up gets.
+constexpr int ActivationTimeoutMs = INT_MAX;
+
+// How often a wait that runs hand-overs looks whether its reply has come.
+constexpr std::chrono::milliseconds ReplyPollInterval{2};
+
 // True when the introspection data lists `interface` on the object itself.
 bool IntrospectionOffers(const QString& xml, const QString& interface) {
     QXmlStreamReader reader(xml);
@@ -72,17 +84,32 @@ void RefreshDataReceiver::RefreshData(int ind) {
     sink_(static_cast<int32_t>(ind));
 }
 
-DBusAutomationBackend::DBusAutomationBackend() = default;
+DBusAutomationBackend::DBusAutomationBackend(MainThreadHandOvers* handOvers)
+    : handOvers_(handOvers) {}
 
 DBusAutomationBackend::~DBusAutomationBackend() {
     Detach();
 }
 
+QDBusMessage DBusAutomationBackend::Await(const QDBusMessage& message, int timeoutMs) const {
+    QDBusPendingCall pending = SessionBus().asyncCall(message, timeoutMs);
+    if (handOvers_ == nullptr) {
+        pending.waitForFinished();
+        return pending.reply();
+    }
+    // The reply is received on the bus's own thread; this thread meanwhile
+    // runs the receive thread's hand-overs and nothing else.
+    while (!pending.isFinished()) {
+        handOvers_->RunPending();
+        handOvers_->WaitForPending(std::chrono::steady_clock::now() + ReplyPollInterval);
+    }
+    return pending.reply();
+}
+
 void DBusAutomationBackend::EnsureRunning(int32_t timeoutMs) const {
-    QDBusConnection bus = SessionBus();
     QDBusMessage ask = BusCall(QStringLiteral("NameHasOwner"));
     ask << busName_;
-    QDBusMessage reply = bus.call(ask, QDBus::Block, timeoutMs);
+    QDBusMessage reply = Await(ask, timeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         throw EAutomationSystemError(ErrorText(reply.errorName(), reply.errorMessage()),
                                      ToUtf8(reply.errorName()));
@@ -94,7 +121,7 @@ void DBusAutomationBackend::EnsureRunning(int32_t timeoutMs) const {
     // it owns the name, or with the bus's error when that fails.
     QDBusMessage start = BusCall(QStringLiteral("StartServiceByName"));
     start << busName_ << 0u;
-    reply = bus.call(start, QDBus::Block, timeoutMs);
+    reply = Await(start, ActivationTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         throw EAutomationSystemError(ErrorText(reply.errorName(), reply.errorMessage()),
                                      ToUtf8(reply.errorName()));
@@ -105,7 +132,7 @@ bool DBusAutomationBackend::OffersInterface(int32_t timeoutMs) const {
     QDBusMessage ask = QDBusMessage::createMethodCall(
         busName_, objectPath_, QStringLiteral("org.freedesktop.DBus.Introspectable"),
         QStringLiteral("Introspect"));
-    const QDBusMessage reply = SessionBus().call(ask, QDBus::Block, timeoutMs);
+    const QDBusMessage reply = Await(ask, timeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         throw EAutomationError(ErrorText(reply.errorName(), reply.errorMessage()),
                                ToUtf8(reply.errorName()));
@@ -162,7 +189,7 @@ std::string DBusAutomationBackend::Call(const std::string& command, int32_t time
     QDBusMessage call = QDBusMessage::createMethodCall(busName_, objectPath_, interface_,
                                                        QStringLiteral("DoCommand"));
     call << QString::fromStdString(command);
-    const QDBusMessage reply = SessionBus().call(call, QDBus::Block, timeoutMs);
+    const QDBusMessage reply = Await(call, timeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         const QString name = reply.errorName();
         std::string text = ErrorText(name, reply.errorMessage());
@@ -182,8 +209,8 @@ std::string DBusAutomationBackend::Call(const std::string& command, int32_t time
     return ToUtf8(arguments[0].toString());
 }
 
-std::unique_ptr<AutomationBackend> MakeAutomationBackend() {
-    return std::make_unique<DBusAutomationBackend>();
+std::unique_ptr<AutomationBackend> MakeAutomationBackend(MainThreadHandOvers* handOvers) {
+    return std::make_unique<DBusAutomationBackend>(handOvers);
 }
 
 } // namespace pelmbus

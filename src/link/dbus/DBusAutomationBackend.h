@@ -6,6 +6,7 @@
 
 #include "AutomationObject.h"
 
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 
@@ -28,7 +29,9 @@ private:
 
 class DBusAutomationBackend : public AutomationBackend {
 public:
-    DBusAutomationBackend();
+    // handOvers: what a wait for a reply still runs; none for a link used
+    // off the window's main thread.
+    explicit DBusAutomationBackend(MainThreadHandOvers* handOvers = nullptr);
     ~DBusAutomationBackend() override;
 
     void Attach(const LinkIdentifiers& ids, EventSink sink, int32_t timeoutMs) override;
@@ -36,10 +39,13 @@ public:
     std::string Call(const std::string& command, int32_t timeoutMs) override;
 
 private:
+    // Sends one call and waits for its reply or the bus's error.
+    QDBusMessage Await(const QDBusMessage& message, int timeoutMs) const;
     void EnsureRunning(int32_t timeoutMs) const;
     bool OffersInterface(int32_t timeoutMs) const;
     bool Subscribe(bool on);
 
+    MainThreadHandOvers* handOvers_;
     QString program_;
     QString busName_;
     QString objectPath_;
