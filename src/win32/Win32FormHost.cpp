@@ -1,7 +1,6 @@
 #include "Win32FormHost.h"
 
 #include "CltPel_TLB.h"
-#include "ComAutomationBackend.h"
 #include "MessageWindow.h"
 #include "Pel_TLB.h"
 #include "SystemServices.h"
@@ -52,11 +51,11 @@ void TWin32FormHost::PostToMainThread(std::function<void()> work) {
 }
 
 std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoPel() {
-    return std::make_unique<TAutoPel>(std::make_unique<com::ComAutomationBackend>(&FHandOvers));
+    return std::make_unique<TAutoPel>(MakeAutomationBackend(&FHandOvers));
 }
 
 std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoCltPel() {
-    return std::make_unique<TAutoCltPel>(std::make_unique<com::ComAutomationBackend>(&FHandOvers));
+    return std::make_unique<TAutoCltPel>(MakeAutomationBackend(&FHandOvers));
 }
 
 void TWin32FormHost::THandOvers::RunPending() {

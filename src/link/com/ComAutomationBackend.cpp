@@ -235,8 +235,8 @@ std::string ComAutomationBackend::Call(const std::string& command, int32_t timeo
 
 namespace pelmbus {
 
-std::unique_ptr<AutomationBackend> MakeAutomationBackend() {
-    return std::make_unique<com::ComAutomationBackend>();
+std::unique_ptr<AutomationBackend> MakeAutomationBackend(MainThreadHandOvers* handOvers) {
+    return std::make_unique<com::ComAutomationBackend>(handOvers);
 }
 
 } // namespace pelmbus
