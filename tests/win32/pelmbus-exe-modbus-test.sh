@@ -53,7 +53,8 @@ modbus() {
 # Registers 300 and 301 as the master writes them (function 16), read back
 # (function 3).
 answered=
-for _ in $(seq 30); do
+# Wine starts slowly on a busy machine: up to a minute.
+for _ in $(seq 60); do
     if modbus -a 1 -r 300 "$work/master" 1234 5678 >/dev/null 2>&1; then
         answered=yes
         break
