@@ -105,6 +105,11 @@ public:
 
     const std::string& Caption() const { return FCaption; }
 
+    // The font of every control that names none of its own: a face and a
+    // size in points.
+    std::string FontName;
+    int FontSize = 0;
+
     // The default error report: shows the text of an error that escaped a
     // handler, unless a report is being shown already. The program goes on
     // afterwards.

@@ -13,7 +13,14 @@
 
 namespace pelmbus {
 
+// <windows.h> names the same message base and makes PostMessage a macro;
+// the host's method keeps its own name wherever both are included.
+#ifndef WM_USER
 inline constexpr uint32_t WM_USER = 0x0400;
+#endif
+#ifdef PostMessage
+#undef PostMessage
+#endif
 // The window's private message; wParam carries a code, lParam is always 0.
 inline constexpr uint32_t WM_MBUSDATA = WM_USER + 180; // 0x4B4
 

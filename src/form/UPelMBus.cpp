@@ -36,6 +36,8 @@ bool RunCloseStep(const std::function<bool()>& step, std::string& failure) {
 TFPelMBus::TFPelMBus(TFormHost& host)
     : TForm("FPelMBus", "Модуль ModBus v2.20", {302, 141, 250, 211}), FHost(host) {
     OnErrorReport = [this](const std::string& text) { FHost.ShowError(text); };
+    FontName = "MS Sans Serif";
+    FontSize = 8;
 
     PageControl1.HotTrack = true;
     PageControl1.OnChanging = [this](bool& allowChange) { PageControl1Changing(allowChange); };

@@ -1,0 +1,76 @@
+#include "Win32FormHost.h"
+
+#include "CltPel_TLB.h"
+#include "MessageWindow.h"
+#include "Pel_TLB.h"
+#include "SystemServices.h"
+#include "Win32FormView.h"
+
+#include <windows.h>
+
+#include <chrono>
+// The host's method, not the Win32 macro.
+#undef PostMessage
+
+namespace pelmbus {
+
+// Posted, never sent: the work runs when the loop delivers it.
+void TWin32FormHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (FView != nullptr) {
+        PostMessageW(FView->Window(), message, static_cast<WPARAM>(wParam),
+                     static_cast<LPARAM>(lParam));
+    }
+}
+
+void TWin32FormHost::ShowMessage(const std::string& text) {
+    ShowMessageWindow(FView != nullptr ? FView->Window() : nullptr, text, false);
+}
+
+void TWin32FormHost::ShowError(const std::string& text) {
+    ShowMessageWindow(FView != nullptr ? FView->Window() : nullptr, text, true);
+}
+
+uint32_t TWin32FormHost::TickCount() {
+    return GetTickCount();
+}
+
+std::string TWin32FormHost::ExecutableDirectory() {
+    return pelmbus::ExecutableDirectory();
+}
+
+TFormatSettings TWin32FormHost::FormatSettings() {
+    return UserFormatSettings();
+}
+
+// A message to the main window: the loop is the only way work reaches the
+// main thread.
+void TWin32FormHost::PostToMainThread(std::function<void()> work) {
+    if (FView != nullptr) {
+        FView->PostWork(std::move(work));
+    }
+}
+
+std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoPel() {
+    return std::make_unique<TAutoPel>(MakeAutomationBackend(&FHandOvers));
+}
+
+std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoCltPel() {
+    return std::make_unique<TAutoCltPel>(MakeAutomationBackend(&FHandOvers));
+}
+
+void TWin32FormHost::THandOvers::RunPending() {
+    if (FHost.FView != nullptr) {
+        FHost.FView->RunQueuedWork();
+    }
+}
+
+void TWin32FormHost::THandOvers::WaitForPending(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (FHost.FView == nullptr || left.count() <= 0) {
+        return;
+    }
+    WaitForSingleObject(FHost.FView->WorkEvent(), static_cast<DWORD>(left.count()));
+}
+
+} // namespace pelmbus

@@ -1,0 +1,133 @@
+// The Win32 view of a form model: one native control per control model,
+// placed at the model's design coordinates scaled to the window's DPI. It
+// shows the model's state and hands the operator's input to the model; it
+// holds no behaviour of its own.
+#pragma once
+
+#include "Controls.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace pelmbus {
+
+class TWin32FormView {
+public:
+    // Private messages of the main window besides WM_MBUSDATA: work that
+    // another thread handed to the main thread waits in a queue.
+    static constexpr UINT WM_MAINTHREADWORK = WM_APP + 1;
+
+    // Builds the window hidden; Show() shows it.
+    TWin32FormView(TForm& form, HINSTANCE instance);
+    ~TWin32FormView();
+    TWin32FormView(const TWin32FormView&) = delete;
+    TWin32FormView& operator=(const TWin32FormView&) = delete;
+
+    HWND Window() const { return FWindow; }
+    // The native control built for a model (nullptr for none). For a tab
+    // sheet, its page window.
+    HWND WindowOf(const TControl& control) const;
+    // Dots per inch the window is laid out for.
+    UINT Dpi() const { return FDpi; }
+
+    void Show(int showCommand);
+
+    // Keyboard navigation the loop runs before dispatching: Tab and
+    // Shift+Tab move the focus in the order of the models, Ctrl+Tab and
+    // Ctrl+Shift+Tab change pages through the page control's guard. True when
+    // the message was used.
+    bool PreTranslate(const MSG& message);
+
+    // Queues work for the main thread; safe from any thread. It runs when
+    // the loop delivers the window's WM_MAINTHREADWORK, or earlier when the
+    // main thread waits for the metering application: WorkEvent() is set
+    // whenever work is queued, and that wait runs RunQueuedWork(). Work still
+    // queued when the window is gone is dropped.
+    void PostWork(std::function<void()> work);
+    HANDLE WorkEvent() const { return FWorkEvent; }
+    void RunQueuedWork();
+
+    // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
+    // the end of the Windows session), before it is destroyed.
+    std::function<void()> OnClose;
+    // Run for every WM_MBUSDATA the loop delivers.
+    std::function<void(uintptr_t wParam, intptr_t lParam)> OnMBusData;
+
+    // Window procedures; public for the registration of their classes.
+    static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    struct Bound {
+        TControl* Model = nullptr;
+        HWND Window = nullptr;
+        HFONT* Font = nullptr;
+    };
+
+    void Build(TControl& control, HWND page);
+    HWND Create(TControl& control, HWND page);
+    void ShowState(TControl& control);
+    void ShowTree(TControl& control);
+    void ShowPages();
+    // Places every window at its scaled design position, with fonts for
+    // the present DPI.
+    void Layout();
+    void MakeFonts();
+    void DeleteFonts();
+    int Scale(int value) const;
+    RECT DesignRect(const TControl& control) const;
+    bool EffectiveEnabled(const TControl& control) const;
+    TControl* ModelOf(HWND window) const;
+
+    LRESULT HandleMain(UINT message, WPARAM wParam, LPARAM lParam);
+    // Notifications of the controls, forwarded by their page (or the main
+    // window for the page control). True when handled; `result` then holds
+    // the answer.
+    bool HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void HandleCommand(HWND control, UINT code);
+    void HandleUpDown(HWND control);
+    void DrawCheckListItem(const DRAWITEMSTRUCT& item);
+    void DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item);
+    int TextWidth(const std::string& text, HFONT font) const;
+    void RunClose();
+    void MoveFocus(bool backwards);
+    void SelectPageByKeyboard(int step);
+
+    static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR id, DWORD_PTR data);
+    LRESULT HandleControl(HWND window, TControl& model, UINT message, WPARAM wParam, LPARAM lParam);
+
+    TForm& FForm;
+    HINSTANCE FInstance;
+    HWND FWindow = nullptr;
+    HWND FTabs = nullptr;
+    TPageControl* FPageControl = nullptr;
+    UINT FDpi = 96;
+    HFONT FFont = nullptr;
+    HFONT FBoldFont = nullptr;
+    std::map<std::string, HFONT> FOwnFonts;
+    std::vector<Bound> FBound;
+    std::map<const TControl*, HWND> FWindows;
+    std::map<HWND, TControl*> FModels;
+    std::vector<HWND> FPages;
+    std::map<TColor, HBRUSH> FBrushes;
+    // The models in the order Tab visits them.
+    std::vector<TControl*> FTabOrder;
+    std::map<const TControl*, UINT_PTR> FTimers;
+    // Set while the view writes to a control, so that its notifications are
+    // not taken for the operator's input.
+    int FShowing = 0;
+    bool FClosed = false;
+
+    std::mutex FWorkMutex;
+    std::deque<std::function<void()>> FWork;
+    HANDLE FWorkEvent = nullptr;
+};
+
+} // namespace pelmbus

@@ -1,0 +1,295 @@
+// The Win32 view under Wine: the window built from the form's models, driven
+// with the messages the operator's input produces, checked in the models and
+// the port. No display is needed.
+#include "Win32FormView.h"
+#include "FakeFormHost.h"
+#include "TextFile.h"
+#include "UPelMBus.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace pelmbus {
+namespace {
+
+using testsupport::FakeFormHost;
+using testsupport::TempDirectory;
+
+class Win32FormViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Host.Directory = Dir.Path;
+        // A port that does not exist, and the program's usual settings.
+        ASSERT_TRUE(
+            WriteTextLines(Dir.Path + "CfgMBus.txt",
+                           {"Настройка_COM_порта=COM250:9600,N,8,2", "Номер_slave_устройства=1",
+                            "Уставка_усреднения=6", "Уставка_скользящего_усреднения=6",
+                            "Цикл_опроса_порта=250", "Задержка_ответа=0"}));
+        Form = std::make_unique<TFPelMBus>(Host);
+        View = std::make_unique<TWin32FormView>(*Form, GetModuleHandleW(nullptr));
+        View->OnClose = [this] {
+            ++Closes;
+            Form->FormClose();
+        };
+        View->OnMBusData = [this](uintptr_t wParam, intptr_t) { Delivered.push_back(wParam); };
+        Form->RunGuarded([this] { Form->FormCreate(); });
+        ASSERT_TRUE(Form->InOutPort1);
+        View->Show(SW_SHOWNOACTIVATE);
+    }
+    void TearDown() override {
+        if (Form && Form->InOutPort1) {
+            Form->FormClose();
+        }
+        View.reset();
+    }
+
+    HWND W(const TControl& control) const { return View->WindowOf(control); }
+    // A click of a button, a check box or a speed button.
+    void Click(const TControl& control) { SendMessageW(W(control), BM_CLICK, 0, 0); }
+    // What the control sends its page when the operator changes it.
+    void Notify(const TControl& control, UINT code) {
+        SendMessageW(GetParent(W(control)), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(W(control)), code),
+                     reinterpret_cast<LPARAM>(W(control)));
+    }
+    void Type(const TControl& control, const std::wstring& keys) {
+        for (wchar_t key : keys) {
+            SendMessageW(W(control), WM_CHAR, key, 0);
+        }
+    }
+    // An arrow of an up-down: the control moves its position and reports it.
+    void Arrow(const TControl& upDown, bool up) {
+        HWND window = W(upDown);
+        const int position = static_cast<int>(SendMessageW(window, UDM_GETPOS32, 0, 0));
+        SendMessageW(window, UDM_SETPOS32, 0, position + (up ? 1 : -1));
+        SendMessageW(GetParent(window), WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0),
+                     reinterpret_cast<LPARAM>(window));
+    }
+    std::wstring Text(const TControl& control) const {
+        wchar_t text[512] = {};
+        GetWindowTextW(W(control), text, 512);
+        return text;
+    }
+    bool Shown(const TControl& control) const {
+        return (GetWindowLongPtrW(W(control), GWL_STYLE) & WS_VISIBLE) != 0;
+    }
+    bool Enabled(const TControl& control) const { return IsWindowEnabled(W(control)) != FALSE; }
+    int TabShown() const {
+        return static_cast<int>(SendMessageW(W(Form->PageControl1), TCM_GETCURSEL, 0, 0));
+    }
+    void Pump() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+
+    TempDirectory Dir;
+    FakeFormHost Host;
+    std::unique_ptr<TFPelMBus> Form;
+    std::unique_ptr<TWin32FormView> View;
+    int Closes = 0;
+    std::vector<uintptr_t> Delivered;
+};
+
+TEST_F(Win32FormViewTest, WindowHasTheDesignClientAreaCaptionAndModelTexts) {
+    RECT client;
+    GetClientRect(View->Window(), &client);
+    EXPECT_EQ(client.right, MulDiv(250, static_cast<int>(View->Dpi()), 96));
+    EXPECT_EQ(client.bottom, MulDiv(211, static_cast<int>(View->Dpi()), 96));
+    wchar_t caption[64] = {};
+    GetWindowTextW(View->Window(), caption, 64);
+    EXPECT_STREQ(caption, L"Модуль ModBus v2.20");
+    const LONG style = static_cast<LONG>(GetWindowLongPtrW(View->Window(), GWL_STYLE));
+    EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+    EXPECT_NE(style & WS_MINIMIZEBOX, 0);
+
+    EXPECT_EQ(Text(Form->Edit10), L"COM250:9600,N,8,2");
+    EXPECT_EQ(SendMessageW(W(Form->PageControl1), TCM_GETITEMCOUNT, 0, 0), 4);
+    EXPECT_EQ(TabShown(), 0);
+    EXPECT_TRUE(Shown(Form->TabSheet1));
+    EXPECT_FALSE(Shown(Form->SetSheet));
+    EXPECT_FALSE(Shown(Form->CheckListBox1));
+    // Design positions, scaled: "Ввод" sits in its group on the first page.
+    RECT button;
+    GetWindowRect(W(Form->Button6), &button);
+    MapWindowPoints(nullptr, W(Form->TabSheet1), reinterpret_cast<POINT*>(&button), 2);
+    EXPECT_EQ(button.left, MulDiv(4 + 158, static_cast<int>(View->Dpi()), 96));
+    EXPECT_FALSE(Enabled(Form->Button6)); // the port did not open
+}
+
+TEST_F(Win32FormViewTest, UpDownArrowsStepThePositionAndThePort) {
+    ASSERT_EQ(Form->UpDown2.Position(), 250);
+    Arrow(Form->UpDown2, true);
+    EXPECT_EQ(Form->UpDown2.Position(), 255); // one step of 5, whatever the control moved
+    EXPECT_EQ(Form->InOutPort1->CiclOprosa, 255u);
+    EXPECT_EQ(Text(Form->Edit2), L"255");
+
+    Arrow(Form->UpDown1, true);
+    EXPECT_EQ(Form->InOutPort1->SlaveNomer, 2);
+    Arrow(Form->UpDown1, false);
+    Arrow(Form->UpDown1, false); // at the minimum: stays
+    EXPECT_EQ(Form->InOutPort1->SlaveNomer, 1);
+    EXPECT_EQ(Text(Form->Edit1), L"1");
+    // The read-only edit takes no typing.
+    Type(Form->Edit1, L"7");
+    EXPECT_EQ(Form->Edit1.Text(), "1");
+}
+
+TEST_F(Win32FormViewTest, TypingThePortStringEnablesInputAndStopsTheWatchdog) {
+    ASSERT_TRUE(Form->Timer1.Enabled());
+    SendMessageW(W(Form->Edit10), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    Type(Form->Edit10, L"COM251");
+    EXPECT_EQ(Form->Edit10.Text(), "COM251");
+    EXPECT_TRUE(Enabled(Form->Button6));
+    EXPECT_FALSE(Form->Timer1.Enabled());
+    Click(Form->Button6); // does not open: stays enabled, watchdog back on
+    EXPECT_TRUE(Enabled(Form->Button6));
+    EXPECT_TRUE(Form->Timer1.Enabled());
+    EXPECT_EQ(Form->InOutPort1->StrPort, "COM251");
+}
+
+TEST_F(Win32FormViewTest, DataKindChoiceThroughTheCheckListAndTheTabGuard) {
+    Click(Form->Button1);
+    EXPECT_TRUE(Shown(Form->CheckListBox1));
+    EXPECT_TRUE(Enabled(Form->CheckListBox1));
+    EXPECT_TRUE(Enabled(Form->Button7));
+    EXPECT_FALSE(Enabled(Form->Button1));
+    EXPECT_FALSE(Enabled(Form->Edit10)); // in a disabled group
+    EXPECT_FALSE(Enabled(Form->Memo2));  // on a disabled page
+
+    // A click on item 0 unticks it (all nine are ticked from the defaults).
+    HWND list = W(Form->CheckListBox1);
+    RECT item;
+    SendMessageW(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(item.left + 3, item.top + 3));
+    SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(item.left + 3, item.top + 3));
+    EXPECT_FALSE(Form->CheckListBox1.Checked(0));
+
+    // Any other page is refused while the choice is open.
+    SendMessageW(W(Form->PageControl1), TCM_SETCURSEL, 2, 0);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), 0);
+    EXPECT_EQ(TabShown(), 0);
+    ASSERT_EQ(Host.Messages.size(), 1u);
+    EXPECT_EQ(Host.Messages[0], "Вы не зафиксировали выбранные параметры");
+
+    Click(Form->Button7); // kinds 1 and 8 without kind 0: refused
+    EXPECT_EQ(Host.Messages.back(), "Усреднение не может производиться без текущих параметров");
+    SendMessageW(list, LB_SETCURSEL, 0, 0);
+    SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0); // ticks item 0 again
+    EXPECT_TRUE(Form->CheckListBox1.Checked(0));
+    Click(Form->Button7);
+    EXPECT_FALSE(Shown(Form->CheckListBox1));
+    EXPECT_TRUE(Enabled(Form->Memo2));
+    SendMessageW(W(Form->PageControl1), TCM_SETCURSEL, 1, 0);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), 1);
+    EXPECT_EQ(TabShown(), 1);
+    EXPECT_TRUE(Shown(Form->TabSheet2));
+    EXPECT_FALSE(Shown(Form->TabSheet1));
+}
+
+TEST_F(Win32FormViewTest, ManualEntryTypedAddedAndChosenFromTheList) {
+    SendMessageW(W(Form->PageControl1), TCM_SETCURSEL, 2, 0);
+    Arrow(Form->sbReg, true);
+    EXPECT_EQ(Text(Form->eRegNum), L"180");
+    EXPECT_EQ(SendMessageW(W(Form->sbReg), UDM_GETPOS32, 0, 0), 1); // back at rest
+
+    SendMessageW(W(Form->eParam), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    Type(Form->eParam, L"12x5"); // the letter does not pass the number filter
+    EXPECT_EQ(Form->eParam.Text(), "125");
+    SendMessageW(W(Form->eComment), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Давление"));
+    EXPECT_EQ(Form->eComment.Text(), "Давление");
+    Type(Form->eComment, L"\r"); // Enter stores the entry
+    ASSERT_EQ(Form->lbParams.Count(), 1);
+    EXPECT_EQ(Form->lbParams.Items()[0], "180=125 = Давление");
+    EXPECT_EQ(SendMessageW(W(Form->lbParams), LB_GETCOUNT, 0, 0), 1);
+    EXPECT_EQ(Text(Form->eComment), L"Давление"); // Enter never reaches the text
+
+    // Choosing the line loads it; "Удалить параметр" deletes it only while
+    // the list has the focus.
+    Arrow(Form->sbReg, true);
+    SendMessageW(W(Form->lbParams), LB_SETCURSEL, 0, 0);
+    Notify(Form->lbParams, LBN_SELCHANGE);
+    EXPECT_EQ(Form->ManualRegNum, 180);
+    EXPECT_EQ(Text(Form->eRegNum), L"180");
+    SetFocus(W(Form->eComment));
+    Click(Form->DelBtn);
+    EXPECT_EQ(Form->lbParams.Count(), 1);
+    SetFocus(W(Form->lbParams));
+    EXPECT_TRUE(Form->lbParams.Focused());
+    Click(Form->DelBtn); // a speed button leaves the focus where it was
+    EXPECT_EQ(Form->lbParams.Count(), 0);
+    EXPECT_EQ(SendMessageW(W(Form->lbParams), LB_GETCOUNT, 0, 0), 0);
+}
+
+TEST_F(Win32FormViewTest, InspectorEditModeHoldsThePageUntilReset) {
+    SendMessageW(W(Form->PageControl1), TCM_SETCURSEL, 3, 0);
+    ASSERT_EQ(TabShown(), 3);
+    Form->InOutPort1->BufReg[0] = 0x42;
+    Form->InOutPort1->BufReg[1] = 0x28;
+    SendMessageW(W(Form->ComboBox2), CB_SETCURSEL, 1, 0);
+    Notify(Form->ComboBox2, CBN_SELCHANGE);
+    EXPECT_EQ(Form->ComboBox2.ItemIndex(), 1);
+    EXPECT_EQ(Text(Form->Edit6), L"42280000");
+
+    Type(Form->Edit5, L"\r"); // Enter only enters edit mode
+    EXPECT_TRUE(Enabled(Form->Button3));
+    EXPECT_FALSE(Enabled(Form->ComboBox2));
+    SendMessageW(W(Form->PageControl1), TCM_SETCURSEL, 0, 0);
+    EXPECT_EQ(TabShown(), 3);
+    EXPECT_EQ(Host.Messages.back(), "Вы не закончили изменение содержимого регистров");
+
+    // The arrow keys on the tabs go through the same guard.
+    SendMessageW(W(Form->PageControl1), WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), 3);
+    Click(Form->Button2);
+    EXPECT_FALSE(Enabled(Form->Button3));
+    SendMessageW(W(Form->PageControl1), WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), 2);
+    EXPECT_EQ(TabShown(), 2);
+}
+
+TEST_F(Win32FormViewTest, MemoShowsTheModelLinesAndTakesTypedOnes) {
+    Form->Memo2.SetLines({"0103", "0104"});
+    EXPECT_EQ(Text(Form->Memo2), L"0103\r\n0104");
+    SendMessageW(W(Form->Memo2), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"a\r\nb\r\nc"));
+    Notify(Form->Memo2, EN_CHANGE); // a multi-line edit does not send it for WM_SETTEXT
+    EXPECT_EQ(Form->Memo2.Lines(), (std::vector<std::string>{"a", "b", "c"}));
+    // The shape follows the port state.
+    EXPECT_EQ(Form->shStatus.BrushColor(), clGreen);
+}
+
+TEST_F(Win32FormViewTest, PostedMessagesAndHandedOverWorkRunFromTheLoop) {
+    PostMessageW(View->Window(), WM_MBUSDATA, 210, 0);
+    EXPECT_TRUE(Delivered.empty()); // posted, not sent
+    std::atomic<bool> ran{false};
+    std::thread other([&] { View->PostWork([&] { ran = true; }); });
+    other.join();
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(WaitForSingleObject(View->WorkEvent(), 0), WAIT_OBJECT_0);
+    Pump();
+    EXPECT_EQ(Delivered, (std::vector<uintptr_t>{210}));
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(Win32FormViewTest, CloseAndEndOfSessionRunTheCloseOnceAndWriteTheFiles) {
+    std::filesystem::remove(testing_files::FsPath(Dir.Path + "RegData.mrd"));
+    EXPECT_EQ(SendMessageW(View->Window(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageW(View->Window(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(Closes, 1);
+    EXPECT_TRUE(std::filesystem::exists(testing_files::FsPath(Dir.Path + "RegData.mrd")));
+    EXPECT_TRUE(std::filesystem::exists(testing_files::FsPath(Dir.Path + "CfgMBus.txt")));
+    SendMessageW(View->Window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(Closes, 1);
+    EXPECT_FALSE(IsWindow(View->Window()));
+}
+
+} // namespace
+} // namespace pelmbus
