@@ -161,8 +161,10 @@ TEST_F(EndToEnd, SlowApplicationDoesNotDelayTheSlavesAnswers) {
     ASSERT_NE(ctx_, nullptr);
     modbus_set_slave(ctx_, 1);
     // The usual answer comes within the 500 ms cycle pause and the frame's
-    // time on the line.
-    modbus_set_response_timeout(ctx_, 1, 0);
+    // time on the line; the time-out leaves room for a loaded machine but
+    // stays below one command's 2 s, which a slave held up by the wait
+    // would need at the least.
+    modbus_set_response_timeout(ctx_, 1, 900000);
     ASSERT_EQ(modbus_connect(ctx_), 0) << modbus_strerror(errno);
     std::vector<uint16_t> values(2);
     // The first answer: the program is up and has started refreshing.
@@ -174,7 +176,10 @@ TEST_F(EndToEnd, SlowApplicationDoesNotDelayTheSlavesAnswers) {
             ++answered;
         }
     }
-    EXPECT_EQ(answered, 10) << "requests went unanswered while the program waited";
+    // A slave held up by the wait answers next to none of them (the
+    // application is asked without pause); one late answer on a loaded
+    // machine is not that fault.
+    EXPECT_GE(answered, 9) << "requests went unanswered while the program waited";
 }
 
 int main(int argc, char** argv) {
