@@ -49,11 +49,9 @@ bool WriteAll(int fd, std::string_view bytes) {
 // Best effort: the rename has happened and the new contents are in place
 // either way; some file systems refuse to flush a directory.
 void FlushDirectoryOf(const std::string& path) {
-    std::string directory = std::filesystem::path(path).parent_path().string();
-    if (directory.empty()) {
-        directory = ".";
-    }
-    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const char* directory = parent.empty() ? "." : parent.c_str();
+    const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);
