@@ -18,9 +18,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -68,8 +68,8 @@ double ProcessSeconds(pid_t pid) {
 
 // The Wine process: the child of the time limit the wrapper runs under.
 pid_t ChildOf(pid_t parent) {
-    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" +
-                           std::to_string(parent) + "/children");
+    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                           "/children");
     pid_t child = 0;
     return children >> child ? child : 0;
 }
@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
     }
 
     pelmbus::testsupport::PtyBridge bridge;
-    const std::string map = wineRun + " reg add 'HKLM\\Software\\Wine\\Ports' /v COM12 /t REG_SZ /d " +
+    const std::string map = wineRun +
+                            " reg add 'HKLM\\Software\\Wine\\Ports' /v COM12 /t REG_SZ /d " +
                             bridge.SlaveSidePath() + " /f >/dev/null 2>&1";
     if (std::system(map.c_str()) != 0 || std::system((wineRun + " --wineserver -k").c_str()) != 0) {
         std::fprintf(stderr, "cannot map COM12\n");
