@@ -18,11 +18,21 @@ using pelmbus::com::ToGuid;
 
 namespace {
 
-// Reference counting of the three small objects below.
+// Reference counting of the three small objects below, each made with new
+// and deleted by its last Release.
 class Counted {
+public:
+    virtual ~Counted() = default;
+
 protected:
     ULONG Increment() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG Decrement() { return static_cast<ULONG>(InterlockedDecrement(&references_)); }
+    ULONG Decrement() {
+        const auto left = static_cast<ULONG>(InterlockedDecrement(&references_));
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
 
 private:
     LONG references_ = 1;
@@ -49,13 +59,7 @@ public:
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return Increment(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = Decrement();
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE Release() override { return Decrement(); }
 
     // IDispatch, from the type library
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -124,13 +128,7 @@ public:
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return Increment(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = Decrement();
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE Release() override { return Decrement(); }
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         *iid = eventId_;
@@ -314,13 +312,7 @@ public:
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return Increment(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = Decrement();
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE Release() override { return Decrement(); }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (object == nullptr) {
             return E_POINTER;
