@@ -25,8 +25,8 @@ public:
     virtual ~Counted() = default;
 
 protected:
-    ULONG Increment() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG Decrement() {
+    ULONG AddReference() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG ReleaseReference() {
         const auto left = static_cast<ULONG>(InterlockedDecrement(&references_));
         if (left == 0) {
             delete this;
@@ -58,8 +58,8 @@ public:
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return Increment(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Decrement(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseReference(); }
 
     // IDispatch, from the type library
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -127,8 +127,8 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return Increment(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Decrement(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseReference(); }
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         *iid = eventId_;
@@ -311,8 +311,8 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return Increment(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Decrement(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseReference(); }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (object == nullptr) {
             return E_POINTER;
