@@ -3,6 +3,7 @@
 // registers), once connected; COM activation is not part of it. Prints the
 // median and the best of many refreshes; bench/compare-links prints it
 // beside the D-Bus figure.
+#include "BenchMeasures.h"
 #include "ComApartment.h"
 #include "InOutPort.h"
 #include "Pel_TLB.h"
@@ -23,10 +24,7 @@ namespace control = pelsim::control;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Milliseconds(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
+using bench::Milliseconds;
 
 struct Figures {
     double Median = 0;

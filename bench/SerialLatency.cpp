@@ -11,12 +11,12 @@
 // under 0.1 % of one core. Exit status 0 when both are met, 2 when not.
 //
 // Usage: serial_latency [requests=40] [ZaderOtveta=20] [registers=10]
+#include "BenchMeasures.h"
 #include "InOutPort.h"
 #include "PtyBridge.h"
 #include "ThreadPriority.h"
 
 #include <modbus.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -30,19 +30,10 @@
 
 using namespace pelmbus;
 using Clock = std::chrono::steady_clock;
+using bench::Milliseconds;
+using bench::ProcessorSeconds;
 
 namespace {
-
-double Milliseconds(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double ProcessorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 int Argument(int argc, char** argv, int index, int fallback) {
     return argc > index ? std::atoi(argv[index]) : fallback;

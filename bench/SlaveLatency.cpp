@@ -25,6 +25,7 @@
 //                 thread, with the "Обмен" tab or the settings tab active;
 //                 without it the receive thread hands its events to a plain
 //                 stand-in loop
+#include "BenchMeasures.h"
 #include "FormView.h"
 #include "InOutPort.h"
 #include "MainThreadQueue.h"
@@ -39,7 +40,6 @@
 #include <fcntl.h>
 #include <modbus.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -61,6 +61,8 @@
 
 using namespace pelmbus;
 using Clock = std::chrono::steady_clock;
+using bench::Milliseconds;
+using bench::ProcessorSeconds;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -78,17 +80,6 @@ struct Options {
     bool LinePaced = false;
     WindowMode Window = WindowMode::None;
 };
-
-double Milliseconds(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double ProcessorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Summary {
     double Median = 0;

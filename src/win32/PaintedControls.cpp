@@ -10,11 +10,6 @@ namespace pelmbus {
 
 namespace {
 
-COLORREF ToColorRef(TColor color) {
-    // Both keep red in the low byte.
-    return static_cast<COLORREF>(color & 0xFFFFFFu);
-}
-
 // --- shape ---
 
 LRESULT CALLBACK ShapeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

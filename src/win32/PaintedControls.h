@@ -9,6 +9,11 @@
 
 namespace pelmbus {
 
+// The model's colours and the window system's both keep red in the low byte.
+inline COLORREF ToColorRef(TColor color) {
+    return static_cast<COLORREF>(color & 0xFFFFFFu);
+}
+
 inline constexpr wchar_t ShapeClassName[] = L"TPelMBusShape";
 inline constexpr wchar_t SpeedButtonClassName[] = L"TPelMBusSpeedButton";
 

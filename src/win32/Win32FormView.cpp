@@ -55,10 +55,6 @@ void AdjustForDpi(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
     }
 }
 
-COLORREF ToColorRef(TColor color) {
-    return static_cast<COLORREF>(color & 0xFFFFFFu);
-}
-
 std::wstring WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
