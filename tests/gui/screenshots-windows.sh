@@ -11,6 +11,11 @@
 # for a 64-bit program where a 32-bit wine cannot run).
 set -euo pipefail
 
+# On a virtual X server of its own, which ends with the script.
+if [ -z "${PELMBUS_SCREENSHOTS_ON_XVFB:-}" ]; then
+    exec env PELMBUS_SCREENSHOTS_ON_XVFB=1 "$(dirname "$0")/../win32/with-xvfb.sh" "$0" "$@"
+fi
+
 exe=$(realpath "$1")
 out=$(realpath -m "$2")
 shift 2
@@ -30,30 +35,11 @@ WINESERVER=${WINESERVER:-wineserver}
 [ -x /usr/lib/wine/wineserver ] && WINESERVER=/usr/lib/wine/wineserver
 
 work=$(mktemp -d)
-xvfb_pid=
 cleanup() {
     timeout 20 "$WINESERVER" -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-# A display number nobody uses.
-display=
-for n in $(seq 90 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display=$n
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display"
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
-done
 
 if [ ! -d "$WINEPREFIX" ]; then
     timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 || true
