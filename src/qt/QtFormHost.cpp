@@ -9,11 +9,32 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QWidget>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdint>
 
 namespace pelmbus {
+
+TQtFormHost::TQtFormHost() {
+    FWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FWakeFd >= 0) {
+        FWakeNotifier = std::make_unique<QSocketNotifier>(FWakeFd, QSocketNotifier::Read);
+        QObject::connect(FWakeNotifier.get(), &QSocketNotifier::activated,
+                         [this] { RunHandOvers(); });
+    }
+}
+
+TQtFormHost::~TQtFormHost() {
+    FWakeNotifier.reset();
+    if (FWakeFd >= 0) {
+        close(FWakeFd);
+    }
+}
 
 void TQtFormHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (message == WM_MBUSDATA && FWindow != nullptr) {
@@ -52,11 +73,24 @@ TFormatSettings TQtFormHost::FormatSettings() {
 // Safe to call from any thread. The loop is asked for one drain per batch;
 // a drain that finds the queue emptied by a link's wait does nothing.
 void TQtFormHost::PostToMainThread(std::function<void()> work) {
-    if (FHandOvers.Post(std::move(work))) {
+    if (!FHandOvers.Post(std::move(work))) {
+        return;
+    }
+    if (FWakeFd >= 0) {
+        const uint64_t one = 1;
+        // A full counter still wakes the loop; nothing is lost.
+        (void)!write(FWakeFd, &one, sizeof one);
+    } else {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [this] { FHandOvers.RunPending(); },
             Qt::QueuedConnection);
     }
+}
+
+void TQtFormHost::RunHandOvers() {
+    uint64_t count = 0;
+    (void)!read(FWakeFd, &count, sizeof count);
+    FHandOvers.RunPending();
 }
 
 std::unique_ptr<MeteringLink> TQtFormHost::CreateAutoPel() {

@@ -4,12 +4,21 @@
 #include "FormHost.h"
 #include "HandOverQueue.h"
 
+#include <memory>
+
+class QSocketNotifier;
 class QWidget;
 
 namespace pelmbus {
 
 class TQtFormHost : public TFormHost {
 public:
+    // Needs the application object: the loop it watches is that thread's.
+    TQtFormHost();
+    ~TQtFormHost() override;
+    TQtFormHost(const TQtFormHost&) = delete;
+    TQtFormHost& operator=(const TQtFormHost&) = delete;
+
     // window: where WM_MBUSDATA is posted; it owns the message windows.
     void SetWindow(QWidget* window) { FWindow = window; }
 
@@ -27,8 +36,14 @@ public:
     std::unique_ptr<MeteringLink> CreateAutoCltPel() override;
 
 private:
+    void RunHandOvers();
+
     QWidget* FWindow = nullptr;
     THandOverQueue FHandOvers;
+    // Wakes the loop for the hand-overs: one write from the receive thread,
+    // none of Qt's event posting on its side of the request path.
+    int FWakeFd = -1;
+    std::unique_ptr<QSocketNotifier> FWakeNotifier;
 };
 
 } // namespace pelmbus

@@ -27,8 +27,12 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <numeric>
+#include <thread>
 
 using namespace pelmbus;
 using namespace pelmbus::testsupport;
@@ -211,6 +215,34 @@ TEST_F(FormView, PostedMessageIsDeliveredLaterByTheLoop) {
     EXPECT_TRUE(delivered.empty()); // posted, never sent
     QCoreApplication::processEvents();
     EXPECT_EQ(delivered, (std::vector<uintptr_t>{MBusDataRefresh, MBusDataPriem}));
+}
+
+// The receive thread's hand-overs wake the loop from another thread: each
+// runs on the main thread, in the order posted, also one posted while the
+// loop is running the one before it.
+TEST_F(FormView, HandOversFromAnotherThreadRunOnTheMainThreadInOrder) {
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::vector<int> ran;
+    std::atomic<int> done{0};
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::thread poster([&] {
+        for (int i = 0; i < 50; ++i) {
+            Host.PostToMainThread([&, i] {
+                EXPECT_EQ(std::this_thread::get_id(), mainThread);
+                ran.push_back(i);
+                ++done;
+            });
+            // Every other one waits for the last to run, as the receive thread does.
+            while (i % 2 == 1 && done.load() <= i && std::chrono::steady_clock::now() < giveUp) {
+                std::this_thread::yield();
+            }
+        }
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load() == 50; }, 5000));
+    poster.join();
+    std::vector<int> expected(50);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(ran, expected);
 }
 
 // A message window stands in the middle of the screen, not over the small
