@@ -239,6 +239,21 @@ TEST_F(Channel, WaitingRequestIsReadBytewiseAndAnsweredAfterTheDelay) {
     EXPECT_LT(line_->LastWriteAt - line_->FirstReadAt, 600ms);
 }
 
+// The receive thread watches a short while for the main thread before it
+// sleeps; a main thread that comes later still gets the event before the
+// response goes out.
+TEST_F(Channel, ResponseWaitsForAReceiveEventTakenLate) {
+    port_.SetPortActive(true);
+    port_.StartLooker();
+    line_->Receive(ReadTwo);
+    ASSERT_TRUE(loop_.WaitForPost(3s));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(Output().empty());
+    ASSERT_TRUE(RunUntilSent(1));
+    EXPECT_EQ(events_, "RS");
+    EXPECT_EQ(Output(), ReadTwoAnswer);
+}
+
 TEST_F(Channel, WaitingBytesAreFetchedTogetherAndFormOneFrame) {
     // Three bytes a read: a step over 16 waiting bytes takes six reads, not
     // one per byte, and the bytes of two requests still form one frame,
