@@ -17,11 +17,6 @@ constexpr std::chrono::milliseconds QueueFullPause{1};
 // A write that fails outright is retried this often, for this long.
 constexpr std::chrono::milliseconds FailedWritePause{10};
 constexpr std::chrono::milliseconds FailedWriteLimit{1000};
-// The pauses of a request end this precisely: the last part of each passes
-// checking the clock, for a wake-up of the time-critical thread still comes
-// some tens of microseconds late, and a request's byte pauses add that up.
-// The cycle pause, the only one while the line is idle, just sleeps.
-constexpr std::chrono::microseconds RequestPausePrecision{100};
 // How long the receive thread watches for the main thread to run a handed
 // over event before it sleeps. Waking a sleeping thread again costs tens of
 // microseconds, on a busy virtual machine a few hundred, on every request;
@@ -76,11 +71,13 @@ bool TLooker::Pause(std::chrono::milliseconds duration) {
     // still empty after a full pause, and a shortened pause could end a
     // frame in the gap between two of its bytes.
     const TPauseClock::TimePoint due = FPauseClock.Now() + duration;
-    const auto precision =
-        duration < CyclePause ? RequestPausePrecision : std::chrono::microseconds::zero();
+    // The pauses of a request end precisely, for a wake-up of even the
+    // time-critical thread comes late and a request's byte pauses add that
+    // up. The cycle pause, the only one while the line is idle, just sleeps.
+    const bool precise = duration < CyclePause;
     std::unique_lock lock(StateMutex);
     return !FPauseClock.WaitUntil(
-        Wakeup, lock, due, [this] { return FStopped.load(); }, precision);
+        Wakeup, lock, due, [this] { return FStopped.load(); }, precise);
 }
 
 bool TLooker::PauseUnlocked(std::unique_lock<std::mutex>& channel,

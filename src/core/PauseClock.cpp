@@ -1,5 +1,7 @@
 #include "PauseClock.h"
 
+#include "WakeMargin.h"
+
 namespace pelmbus {
 namespace {
 
@@ -7,10 +9,18 @@ class TSteadyPauseClock final : public TPauseClock {
 public:
     TimePoint Now() override { return std::chrono::steady_clock::now(); }
     bool WaitUntil(std::condition_variable& wakeup, std::unique_lock<std::mutex>& lock,
-                   TimePoint due, const std::function<bool()>& done,
-                   std::chrono::microseconds precision) override {
-        if (wakeup.wait_until(lock, due - precision, done)) {
-            return true;
+                   TimePoint due, const std::function<bool()>& done, bool precise) override {
+        if (!precise) {
+            return wakeup.wait_until(lock, due, done);
+        }
+        // Each thread's wake-ups are late by their own amounts.
+        thread_local TWakeMargin margin;
+        const TimePoint wake = due - margin.Current();
+        if (Now() < wake) {
+            if (wakeup.wait_until(lock, wake, done)) {
+                return true;
+            }
+            margin.Observe(Now() - wake);
         }
         if (Now() >= due) {
             return false;

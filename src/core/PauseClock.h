@@ -16,13 +16,12 @@ public:
     virtual ~TPauseClock() = default;
     virtual TimePoint Now() = 0;
     // Blocks on `wakeup`, with `lock` held on entry and on return, until
-    // `due` or until `done` holds; returns done(). With a `precision`, the
-    // wait ends that much early and the rest passes checking the clock
+    // `due` or until `done` holds; returns done(). A `precise` wait sleeps
+    // until a margin before `due` and passes the rest checking the clock
     // (with `lock` released), so that the end comes when due rather than
     // when a late wake-up comes.
     virtual bool WaitUntil(std::condition_variable& wakeup, std::unique_lock<std::mutex>& lock,
-                           TimePoint due, const std::function<bool()>& done,
-                           std::chrono::microseconds precision) = 0;
+                           TimePoint due, const std::function<bool()>& done, bool precise) = 0;
 
     // The steady clock of the system.
     static TPauseClock& Steady();
