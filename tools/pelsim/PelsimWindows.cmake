@@ -5,13 +5,18 @@ get_filename_component(PELSIM_COMPILER_NAME ${CMAKE_CXX_COMPILER} NAME)
 string(REGEX REPLACE "-g\\+\\+.*$" "" PELSIM_TOOL_PREFIX ${PELSIM_COMPILER_NAME})
 find_program(PELSIM_WIDL NAMES ${PELSIM_TOOL_PREFIX}-widl widl REQUIRED)
 find_program(PELSIM_WINDRES NAMES ${PELSIM_TOOL_PREFIX}-windres windres REQUIRED)
+# stdole2.tlb is only read for the types pelsim's library imports: the
+# 64-bit Wine's copy gives the 32-bit build the same type library, so it
+# stands in where 32-bit Wine is not installed.
+set(PELSIM_STDOLE_DIRS_64 /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+                          /usr/lib/wine/x86_64-windows)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(PELSIM_WIDL_TARGET --win32)
-    set(PELSIM_STDOLE_DIRS /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows)
+    set(PELSIM_STDOLE_DIRS /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows
+                           ${PELSIM_STDOLE_DIRS_64})
 else()
     set(PELSIM_WIDL_TARGET --win64)
-    set(PELSIM_STDOLE_DIRS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
-                           /usr/lib/wine/x86_64-windows)
+    set(PELSIM_STDOLE_DIRS ${PELSIM_STDOLE_DIRS_64})
 endif()
 find_path(PELSIM_STDOLE_DIR stdole2.tlb PATHS ${PELSIM_STDOLE_DIRS} NO_DEFAULT_PATH
           NO_CMAKE_FIND_ROOT_PATH REQUIRED)
