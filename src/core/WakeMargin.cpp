@@ -5,8 +5,11 @@
 namespace pelmbus {
 namespace {
 
-constexpr std::chrono::nanoseconds StepDown{1000};
-constexpr std::chrono::nanoseconds StepUp = 9 * StepDown;
+// A step is a share of the tracked lateness, so that it settles as quickly
+// at the tens of microseconds of a quiet Linux machine as at the
+// millisecond of a Windows wait.
+constexpr int StepShare = 64;
+constexpr std::chrono::nanoseconds LeastStep{1000};
 // Covers the spread of the wake-ups just above the tracked percentile.
 constexpr std::chrono::microseconds Guard{20};
 
@@ -18,7 +21,8 @@ std::chrono::microseconds TWakeMargin::Current() const {
 }
 
 void TWakeMargin::Observe(std::chrono::nanoseconds lateness) {
-    FLateness += lateness > FLateness ? StepUp : -StepDown;
+    const std::chrono::nanoseconds step = std::max(LeastStep, FLateness / StepShare);
+    FLateness += lateness > FLateness ? 9 * step : -step;
     FLateness =
         std::clamp<std::chrono::nanoseconds>(FLateness, std::chrono::nanoseconds::zero(), Most);
 }
