@@ -38,7 +38,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 # a library was linked dynamically by mistake.
 set(PELMBUS_SYSTEM_DLLS
     KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll ADVAPI32.dll ole32.dll OLEAUT32.dll
-    COMCTL32.dll COMDLG32.dll SHELL32.dll SHLWAPI.dll UxTheme.dll WS2_32.dll)
+    COMCTL32.dll COMDLG32.dll SHELL32.dll SHLWAPI.dll UxTheme.dll WS2_32.dll WINMM.dll)
 
 # Registers a check of `target`'s import table.
 function(pelmbus_check_imports target)
