@@ -1,11 +1,10 @@
 // How early a precise pause stops sleeping. A sleeping thread's wake-up
 // comes late by an amount the system decides: some microseconds on a quiet
-// machine, a hundred or more on a busy virtual one, up to a millisecond and
-// more where timed waits count whole milliseconds (Windows, Wine) and the
-// system's timer resolution is 1 ms. A precise pause sleeps
-// until this margin before its end and passes the rest checking the clock,
-// so the margin has to cover the usual lateness and no more: a larger one
-// only keeps a processor busy.
+// machine, a hundred or more on a busy virtual one, around a millisecond
+// where timed waits count whole milliseconds (Windows, Wine). A precise
+// pause sleeps until this margin before its end and passes the rest
+// checking the clock, so the margin has to cover the usual lateness and no
+// more: a larger one only keeps a processor busy.
 #pragma once
 
 #include <chrono>
