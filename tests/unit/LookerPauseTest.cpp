@@ -1,13 +1,13 @@
 // The receive thread's pauses on a clock whose wake-ups come late by amounts
 // the test chooses: a pause never ends before its length has passed from
 // the moment it started, whatever the pauses before it overran, and it adds
-// nothing of its own beyond the wake-up's lateness.
+// nothing of its own beyond the wake-up's lateness. And the margin before a
+// precise pause's end, learnt from the lateness of the wake-ups.
 #include "Looker.h"
 #include "WakeMargin.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <deque>
 #include <memory>
 #include <vector>
