@@ -309,6 +309,37 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
     EXPECT_LT(Clock::now() - watcherStart, 2500ms);
 }
 
+// A station's program that registers slowly at boot is started, not timed
+// out: starting it waits as long as COM waits, beyond the call time-out,
+// while the window's thread still runs the hand-overs.
+TEST_F(ComLink, SlowStartingServerIsWaitedForBeyondTheCallTimeOut) {
+    ASSERT_EQ(control::RunSimulator(L"/RegServer " + RegisteredOptions + L" --register-delay 27"),
+              0);
+    HandOverQueue handOvers;
+    TAutoPel link(MakeAutomationBackend(&handOvers));
+    ASSERT_EQ(link.ConnectTimeoutMs, 25000);
+    std::atomic<bool> handOverRan{false};
+    std::thread receiveThread([&] {
+        std::this_thread::sleep_for(1s);
+        handOvers.Post([&] { handOverRan = true; });
+    });
+    const auto start = Clock::now();
+    std::string reply;
+    try {
+        reply = link.DoCommand("GetRepData 0 0 0");
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+    const auto took = Clock::now() - start;
+    receiveThread.join();
+    ASSERT_EQ(control::RunSimulator(L"/RegServer " + RegisteredOptions), 0);
+
+    EXPECT_TRUE(link.Connected());
+    EXPECT_EQ(Lines(reply).size(), 14u) << reply;
+    EXPECT_GE(took, 26s) << "the server was up before the call time-out";
+    EXPECT_TRUE(handOverRan) << "the receive thread was served while the program started";
+}
+
 // The value COM would start for the server class, from the machine's classes.
 std::wstring ServerCommandLine() {
     const std::wstring key = L"Software\\Classes\\CLSID\\" +

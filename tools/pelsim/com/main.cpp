@@ -75,6 +75,9 @@ int Serve(ITypeLib* typeLib, const pelsim::SimulatorSettings& settings) {
     pelsim::ComSimulator simulator(ids, settings,
                                    settings.DecimalSeparator.value_or(LocaleDecimalSeparator()),
                                    typeInfo.Get());
+    if (settings.RegisterDelaySeconds > 0) {
+        Sleep(static_cast<DWORD>(std::lround(settings.RegisterDelaySeconds * 1000)));
+    }
     hr = simulator.Publish();
     if (FAILED(hr)) {
         return Fail("cannot serve " + std::string(ids.ClassId) + ": " +
