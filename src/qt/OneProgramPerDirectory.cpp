@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QLocalSocket>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -19,13 +20,6 @@ constexpr int AnswerWaitMs = 3000;
 } // namespace
 
 DirectoryClaim::DirectoryClaim(const QString& directory) {
-    const QString path = directory + QStringLiteral("PelMBus.lock");
-    const int file = open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
-    if (file >= 0 && flock(file, LOCK_EX | LOCK_NB) == 0) {
-        lockFile_ = file;
-    } else if (file >= 0) {
-        close(file);
-    }
     // The name of the first program's local socket, for this directory and
     // this user only.
     const QByteArray key = QFile::encodeName(QDir(directory).canonicalPath()) + '\0' +
@@ -33,6 +27,20 @@ DirectoryClaim::DirectoryClaim(const QString& directory) {
     serverName_ = QStringLiteral("PelMBus-") +
                   QString::fromLatin1(
                       QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(24));
+
+    const QString path = directory + QStringLiteral("PelMBus.lock");
+    const int file = open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
+    if (file < 0) {
+        // A directory this user may not write: no claim can be made, and the
+        // files could not be stored either; the program runs as before.
+        return;
+    }
+    if (flock(file, LOCK_EX | LOCK_NB) == 0) {
+        lockFile_ = file;
+    } else {
+        heldByAnother_ = errno == EWOULDBLOCK;
+        close(file);
+    }
 }
 
 DirectoryClaim::~DirectoryClaim() {
@@ -43,6 +51,9 @@ DirectoryClaim::~DirectoryClaim() {
 }
 
 void DirectoryClaim::ListenForSecondStarts(std::function<void()> show) {
+    if (lockFile_ < 0) {
+        return;
+    }
     // The lock is held: a socket left by a program that crashed is stale.
     QLocalServer::removeServer(serverName_);
     server_.setSocketOptions(QLocalServer::UserAccessOption);

@@ -23,7 +23,7 @@ public:
     DirectoryClaim& operator=(const DirectoryClaim&) = delete;
 
     // False when another program holds the directory.
-    bool First() const { return lockFile_ >= 0; }
+    bool First() const { return !heldByAnother_; }
 
     // For the first program: `show` runs whenever a second start asks for
     // the window.
@@ -35,6 +35,7 @@ public:
 private:
     QString serverName_;
     int lockFile_ = -1;
+    bool heldByAnother_ = false;
     QLocalServer server_;
 };
 
