@@ -364,7 +364,7 @@ private:
     clockid_t ClockId{};
 };
 
-// What a pause of the receive thread really lasts, on a time-critical
+// What a response-delay pause of the receive thread really lasts, on a time-critical
 // thread like the receive thread's.
 Summary MeasurePause(std::chrono::milliseconds length, int count) {
     std::vector<double> lasted;
@@ -373,7 +373,7 @@ Summary MeasurePause(std::chrono::milliseconds length, int count) {
         auto looker = std::make_shared<TLooker>(nullptr, std::make_shared<TChannelSync>());
         for (int i = 0; i < count; ++i) {
             const Clock::time_point start = Clock::now();
-            looker->Pause(length);
+            looker->ResponseDelay(length);
             lasted.push_back(Milliseconds(Clock::now() - start));
         }
     }).join();
