@@ -2,6 +2,7 @@
 
 #include "InOutPort.h"
 #include "ThreadPriority.h"
+#include "TimedWaits.h"
 
 #include <algorithm>
 #include <thread>
@@ -43,6 +44,7 @@ TLooker* TLooker::Current() {
 void TLooker::Start() {
     std::thread([self = shared_from_this()] {
         RaiseToTimeCriticalPriority();
+        RequestFineTimedWaits();
         self->Execute();
         {
             std::lock_guard lock(self->StateMutex);
