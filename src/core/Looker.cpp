@@ -66,24 +66,28 @@ bool TLooker::WaitUntilFinished(std::chrono::milliseconds timeout) {
 }
 
 bool TLooker::Pause(std::chrono::milliseconds duration) {
+    return PauseFor(duration, false);
+}
+
+bool TLooker::ResponseDelay(std::chrono::milliseconds duration) {
+    return PauseFor(duration, true);
+}
+
+bool TLooker::PauseFor(std::chrono::milliseconds duration, bool precise) {
     // Every pause lasts its whole length from the moment it starts, also
     // after one that ended late: the end of a request is a queue that is
     // still empty after a full pause, and a shortened pause could end a
     // frame in the gap between two of its bytes.
     const TPauseClock::TimePoint due = FPauseClock.Now() + duration;
-    // The pauses of a request end precisely, for a wake-up of even the
-    // time-critical thread comes late and a request's byte pauses add that
-    // up. The cycle pause, the only one while the line is idle, just sleeps.
-    const bool precise = duration < CyclePause;
     std::unique_lock lock(StateMutex);
     return !FPauseClock.WaitUntil(
         Wakeup, lock, due, [this] { return FStopped.load(); }, precise);
 }
 
 bool TLooker::PauseUnlocked(std::unique_lock<std::mutex>& channel,
-                            std::chrono::milliseconds duration) {
+                            std::chrono::milliseconds duration, bool precise) {
     channel.unlock();
-    if (!Pause(duration)) {
+    if (!PauseFor(duration, precise)) {
         return false;
     }
     channel.lock();
@@ -143,7 +147,7 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
         return false;
     }
     if (port.ZaderOtveta > 0 &&
-        !PauseUnlocked(channel, std::chrono::milliseconds(port.ZaderOtveta))) {
+        !PauseUnlocked(channel, std::chrono::milliseconds(port.ZaderOtveta), true)) {
         return false;
     }
     port.ProcessRequest();
@@ -167,9 +171,8 @@ bool TLooker::SendResponse(std::unique_lock<std::mutex>& channel, bool resendUnt
         port.ResendTail();
         return !Stopped();
     }
-    using Clock = std::chrono::steady_clock;
     bool failing = false;
-    Clock::time_point failingSince;
+    TPauseClock::TimePoint failingSince;
     while (port.PeredPending && port.PortOpen) {
         const size_t before = port.ArrPered.size();
         port.ResendTail();
@@ -186,13 +189,15 @@ bool TLooker::SendResponse(std::unique_lock<std::mutex>& channel, bool resendUnt
             // ArrPered for the next send step.
             if (!failing) {
                 failing = true;
-                failingSince = Clock::now();
-            } else if (Clock::now() - failingSince >= FailedWriteLimit) {
+                failingSince = FPauseClock.Now();
+            } else if (FPauseClock.Now() - failingSince >= FailedWriteLimit) {
                 break;
             }
             pause = FailedWritePause;
         }
-        if (!PauseUnlocked(channel, pause)) {
+        // Plain sleeps: a held line can last long, and a precise end would
+        // keep the processor busy at time-critical priority all along.
+        if (!PauseUnlocked(channel, pause, false)) {
             return false;
         }
     }

@@ -149,7 +149,7 @@ void TInOutPort::ClearCommErrors() {
 
 bool TInOutPort::ChannelPause(uint32_t milliseconds) {
     if (TLooker* looker = TLooker::Current()) {
-        return looker->Pause(std::chrono::milliseconds(milliseconds));
+        return looker->ResponseDelay(std::chrono::milliseconds(milliseconds));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     return true;

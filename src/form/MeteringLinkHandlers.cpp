@@ -143,7 +143,7 @@ void TFPelMBus::ConnectAutoCltPel(bool connect) {
 // when the loop delivers the message.
 void TFPelMBus::AutoPel1RefreshData(MeteringLink& /*sender*/, int32_t /*ind*/) {
     ++FRefreshesQueued;
-    FHost.PostMessage(WM_MBUSDATA, MBusDataRefresh, 0);
+    FHost.PostWindowMessage(WM_MBUSDATA, MBusDataRefresh, 0);
 }
 
 // Events that came while a refresh was queued or running collapse into the

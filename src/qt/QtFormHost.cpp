@@ -36,7 +36,7 @@ TQtFormHost::~TQtFormHost() {
     }
 }
 
-void TQtFormHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+void TQtFormHost::PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (message == WM_MBUSDATA && FWindow != nullptr) {
         QCoreApplication::postEvent(FWindow, new TMBusDataEvent(wParam, lParam));
     }

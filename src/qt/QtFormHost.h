@@ -22,7 +22,7 @@ public:
     // window: where WM_MBUSDATA is posted; it owns the message windows.
     void SetWindow(QWidget* window) { FWindow = window; }
 
-    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+    void PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;
     uint32_t TickCount() override;

@@ -211,8 +211,8 @@ TEST_F(FormView, PostedMessageIsDeliveredLaterByTheLoop) {
         EXPECT_EQ(lParam, 0);
         delivered.push_back(wParam);
     };
-    Host.PostMessage(WM_MBUSDATA, MBusDataRefresh, 0);
-    Host.PostMessage(WM_MBUSDATA, MBusDataPriem, 0);
+    Host.PostWindowMessage(WM_MBUSDATA, MBusDataRefresh, 0);
+    Host.PostWindowMessage(WM_MBUSDATA, MBusDataPriem, 0);
     EXPECT_TRUE(delivered.empty()); // posted, never sent
     QCoreApplication::processEvents();
     EXPECT_EQ(delivered, (std::vector<uintptr_t>{MBusDataRefresh, MBusDataPriem}));
