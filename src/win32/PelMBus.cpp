@@ -3,6 +3,7 @@
 // window closes.
 #include "ComApartment.h"
 #include "Journal.h"
+#include "TimerThrottling.h"
 #include "UPelMBus.h"
 #include "Win32FormHost.h"
 #include "Win32FormView.h"
@@ -15,6 +16,9 @@ using namespace pelmbus;
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int showCommand) {
+    // The receive thread's fine timer must hold while the window is
+    // minimized, as it is at a station.
+    (void)KeepTimerResolutionWhileHidden();
     const ComApartment apartment;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_UPDOWN_CLASS |
                                                        ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
