@@ -2,6 +2,7 @@
 // the common controls, the one window, and the message loop until the
 // window closes.
 #include "ComApartment.h"
+#include "Journal.h"
 #include "OneProgramPerDirectory.h"
 #include "SystemServices.h"
 #include "TimerThrottling.h"
@@ -44,7 +45,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     InitCommonControlsEx(&controls);
 
     TWin32FormHost host;
+    TJournal journal(host.ExecutableDirectory() + TJournal::FileName);
     TFPelMBus form(host);
+    form.Journal.Sink = &journal;
     TWin32FormView view(form, instance);
     host.SetView(&view);
     view.OnMBusData = [&form](uintptr_t wParam, intptr_t lParam) {

@@ -20,6 +20,7 @@ enum class AttachStep { Obtain, Subscribe, Query, Done };
 struct AttachOutcome {
     std::atomic<AttachStep> Step{AttachStep::Obtain};
     HRESULT Status = S_OK;
+    bool Started = false; // no running object: a new one was created
 };
 
 // COM itself bounds how long it waits for a server it starts to register;
@@ -114,7 +115,7 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
     // and querying are calls, bounded by the connect time-out.
     auto outcome = std::make_shared<AttachOutcome>();
     auto obtained = std::make_shared<ObtainedObject>();
-    const bool started = worker_->Run(
+    const bool obtainedInTime = worker_->Run(
         [=] {
             obtained->SinkStatus = CoGetInterfaceAndReleaseStream(sinkStream, IID_IUnknown,
                                                                   obtained->SinkProxy.PutVoid());
@@ -122,6 +123,7 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
             if (FAILED(status)) {
                 status = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
                                           obtained->Object.PutVoid());
+                outcome->Started = SUCCEEDED(status);
             }
             if (FAILED(status)) {
                 obtained->Release();
@@ -133,8 +135,8 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
         ProgramStartBoundMs);
 
     auto remote = std::make_shared<RemoteObject>();
-    bool finished = started;
-    if (started && outcome->Step.load() == AttachStep::Subscribe) {
+    bool finished = obtainedInTime;
+    if (obtainedInTime && outcome->Step.load() == AttachStep::Subscribe) {
         finished = worker_->Run(
             [=] {
                 ComRef<IUnknown> object = std::move(obtained->Object);
@@ -175,6 +177,7 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
         sink_ = localSink.Get();
         sink_->AddRef();
         remote_ = remote;
+        started_ = outcome->Started;
         return;
     }
     // Cut the sink off, so that a subscription the worker still makes or

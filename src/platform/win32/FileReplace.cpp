@@ -33,6 +33,53 @@ HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& name) {
     return INVALID_HANDLE_VALUE;
 }
 
+// Whether name (without directory) is one that a save of the file named
+// base creates for its temporary: base, a dot, sixteen hexadecimal digits
+// and ".tmp". Names compare without case, as the file system does.
+bool IsTemporaryNameOf(std::wstring_view name, std::wstring_view base) {
+    constexpr std::wstring_view Extension = L".tmp";
+    constexpr size_t Digits = 16;
+    if (name.size() != base.size() + 1 + Digits + Extension.size() || name[base.size()] != L'.') {
+        return false;
+    }
+    const auto same = [](std::wstring_view a, std::wstring_view b) {
+        return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                    static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+    };
+    const std::wstring_view digits = name.substr(base.size() + 1, Digits);
+    const auto isDigit = [](wchar_t c) {
+        return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+    };
+    return same(name.substr(0, base.size()), base) &&
+           same(name.substr(name.size() - Extension.size()), Extension) &&
+           std::all_of(digits.begin(), digits.end(), isDigit);
+}
+
+// A save cut short (the process killed between creating its temporary file
+// and the rename) leaves that file behind for good; the next save of the
+// same file removes it. Only plain files under this file's own temporary
+// names go, never a directory or a link. A temporary that another save still
+// holds open cannot be deleted (it is not shared) and stays.
+void RemoveLeftoverTemporaries(const std::wstring& target) {
+    const size_t separator = target.find_last_of(L"\\/");
+    const std::wstring directory =
+        separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
+    const std::wstring base = target.substr(directory.size());
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((target + L".*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        constexpr DWORD NotAPlainFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if ((found.dwFileAttributes & NotAPlainFile) == 0 &&
+            IsTemporaryNameOf(found.cFileName, base)) {
+            DeleteFileW((directory + found.cFileName).c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 bool WriteAll(HANDLE file, std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -134,6 +181,7 @@ std::error_code ReplaceFileContents(const std::string& path, std::string_view by
     if (exists && (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return std::make_error_code(std::errc::permission_denied);
     }
+    RemoveLeftoverTemporaries(target);
     std::wstring temporary;
     const HANDLE file = CreateTemporaryBeside(target, temporary);
     if (file == INVALID_HANDLE_VALUE) {
