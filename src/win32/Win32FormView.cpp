@@ -4,12 +4,15 @@
 
 #include "FormHost.h"
 #include "PaintedControls.h"
+#include "SystemServices.h"
 #include "VisitControl.h"
 #include "WideText.h"
 #include "Win32Fonts.h"
 #include "WindowText.h"
 
 #include <commctrl.h>
+
+#include <stdexcept>
 
 namespace pelmbus {
 
@@ -43,6 +46,13 @@ TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     FWindow = CreateWindowExW(0, MainClassName, WideFromUtf8(form.Caption()).c_str(), style, 0, 0,
                               0, 0, nullptr, nullptr, instance, this);
+    if (FWindow == nullptr) {
+        // No desktop, or the class could not be registered: a program
+        // without its window could neither answer nor be closed.
+        const std::string why = LastSystemErrorText();
+        CloseHandle(FWorkEvent);
+        throw std::runtime_error("Не удалось создать окно программы: " + why);
+    }
     FDpi = WindowDpi(FWindow);
     MakeFonts();
     for (TControl* child : form.Children()) {
@@ -134,9 +144,11 @@ void TWin32FormView::ShowPages() {
         return;
     }
     const int active = FPageControl->ActivePageIndex();
+    // An ordinary message: while the view shows, the tab control's subclass
+    // passes it on unchanged (the page is the model's already).
     ++FShowing;
     if (SendMessageW(FTabs, TCM_GETCURSEL, 0, 0) != active) {
-        DefSubclassProc(FTabs, TCM_SETCURSEL, static_cast<WPARAM>(active), 0);
+        SendMessageW(FTabs, TCM_SETCURSEL, static_cast<WPARAM>(active), 0);
     }
     --FShowing;
     for (size_t i = 0; i < FPages.size(); ++i) {
@@ -310,6 +322,19 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
         RunClose();
         DestroyWindow(FWindow);
         return 0;
+    case WM_ACTIVATE:
+        // As a dialog does: the control that has the focus when the window
+        // is left gets it back when the window is activated again.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus != nullptr && IsChild(FWindow, focus)) {
+                FFocusWhenLeft = focus;
+            }
+        }
+        break; // activation puts the focus on the window: WM_SETFOCUS
+    case WM_SETFOCUS:
+        RestoreFocus();
+        return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
@@ -336,6 +361,26 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     return DefWindowProcW(FWindow, message, wParam, lParam);
+}
+
+// The focus that reached the window itself goes on to a control: the one
+// that had it when the window was left, or else the first one Tab reaches.
+void TWin32FormView::RestoreFocus() {
+    HWND target = FFocusWhenLeft;
+    if (target == nullptr || !IsWindow(target) || !IsChild(FWindow, target) ||
+        !IsWindowVisible(target) || !IsWindowEnabled(target)) {
+        target = nullptr;
+        for (TControl* control : FTabOrder) {
+            HWND window = WindowOf(*control);
+            if (window != nullptr && IsWindowVisible(window) && IsWindowEnabled(window)) {
+                target = window;
+                break;
+            }
+        }
+    }
+    if (target != nullptr) {
+        SetFocus(target);
+    }
 }
 
 void TWin32FormView::RunClose() {

@@ -25,7 +25,8 @@ public:
     // another thread handed to the main thread waits in a queue.
     static constexpr UINT WM_MAINTHREADWORK = WM_APP + 1;
 
-    // Builds the window hidden; Show() shows it.
+    // Builds the window hidden; Show() shows it. Throws std::runtime_error
+    // with the system's reason when the window cannot be created.
     TWin32FormView(TForm& form, HINSTANCE instance);
     ~TWin32FormView();
     TWin32FormView(const TWin32FormView&) = delete;
@@ -104,12 +105,15 @@ private:
     bool EffectiveEnabled(const TControl& control) const;
     TControl* ModelOf(HWND window) const;
     LRESULT HandleMain(UINT message, WPARAM wParam, LPARAM lParam);
+    void RestoreFocus();
     void RunClose();
 
     // Painting (Win32FormPaint.cpp): owner-drawn items and the colours of
     // the controls. True when handled; `result` then holds the answer.
     bool HandlePaintMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void DrawCheckListItem(const TCheckListBox& model, const DRAWITEMSTRUCT& item);
+    // Where a check list item's box is drawn; a click ticks only there.
+    RECT CheckBoxOfItem(const RECT& item) const;
     void DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item);
     int TextWidth(const std::string& text, HFONT font) const;
 
@@ -120,7 +124,9 @@ private:
     void HandleCommand(HWND control, UINT code);
     void HandleUpDown(HWND control);
     void MoveFocus(bool backwards);
-    void SelectPageByKeyboard(int step);
+    // Ctrl+Tab goes round from the last page to the first; the arrow keys
+    // on the tabs do not.
+    void SelectPageByKeyboard(int step, bool goRound);
     static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         UINT_PTR id, DWORD_PTR data);
     LRESULT HandleControl(HWND window, TControl& model, UINT message, WPARAM wParam, LPARAM lParam);
@@ -148,6 +154,8 @@ private:
     // not taken for the operator's input.
     int FShowing = 0;
     bool FClosed = false;
+    // The control that had the focus when the window was last deactivated.
+    HWND FFocusWhenLeft = nullptr;
 
     std::mutex FWorkMutex;
     std::deque<std::function<void()>> FWork;
