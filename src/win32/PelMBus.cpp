@@ -66,8 +66,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
         form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
+    view.OnSessionEnd = [&form](bool callOnStack) {
+        form.Journal.CloseCause = TCloseCause::Shutdown;
+        if (callOnStack) {
+            form.SaveForSessionEnd();
+        }
+    };
 
-    form.RunGuarded([&] { form.FormCreate(); });
+    // The start may wait for the station's program; a session end inside
+    // that wait is one during a handler.
+    view.RunHandler([&form] { form.RunGuarded([&] { form.FormCreate(); }); });
     view.Show(showCommand);
 
     MSG message{};

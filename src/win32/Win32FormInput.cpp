@@ -152,6 +152,7 @@ LRESULT CALLBACK TWin32FormView::ControlProc(HWND window, UINT message, WPARAM w
     if (model == nullptr) {
         return DefSubclassProc(window, message, wParam, lParam);
     }
+    const HandlerScope scope(*view);
     return view->HandleControl(window, *model, message, wParam, lParam);
 }
 

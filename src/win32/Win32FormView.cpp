@@ -277,6 +277,7 @@ LRESULT CALLBACK TWin32FormView::MainProc(HWND window, UINT message, WPARAM wPar
     if (view == nullptr) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
+    const HandlerScope scope(*view);
     return view->HandleMain(message, wParam, lParam);
 }
 
@@ -287,9 +288,13 @@ LRESULT CALLBACK TWin32FormView::PageProc(HWND window, UINT message, WPARAM wPar
                           reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* view = reinterpret_cast<TWin32FormView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (view == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    const HandlerScope scope(*view);
     LRESULT result = 0;
-    if (view != nullptr && (view->HandleInputMessage(message, wParam, lParam, result) ||
-                            view->HandlePaintMessage(message, wParam, lParam, result))) {
+    if (view->HandleInputMessage(message, wParam, lParam, result) ||
+        view->HandlePaintMessage(message, wParam, lParam, result)) {
         return result;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -339,9 +344,19 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case WM_ENDSESSION:
         // The session ends and the process with it once this returns: the
-        // files are written now.
-        if (wParam != FALSE) {
-            RunClose();
+        // files are written now. It is a sent message, delivered also inside
+        // a wait for the station's program: what that wait's caller still
+        // uses is released only when it has returned.
+        if (wParam != FALSE && !FClosed) {
+            const bool callOnStack = FHandlerDepth > 1;
+            if (OnSessionEnd) {
+                OnSessionEnd(callOnStack);
+            }
+            if (callOnStack) {
+                FCloseWhenUnwound = true;
+            } else {
+                RunClose();
+            }
         }
         return 0;
     case WM_DESTROY:
@@ -381,6 +396,26 @@ void TWin32FormView::RestoreFocus() {
     if (target != nullptr) {
         SetFocus(target);
     }
+}
+
+TWin32FormView::HandlerScope::HandlerScope(TWin32FormView& view) : FView(view) {
+    ++FView.FHandlerDepth;
+}
+
+TWin32FormView::HandlerScope::~HandlerScope() {
+    if (--FView.FHandlerDepth > 0 || !FView.FCloseWhenUnwound) {
+        return;
+    }
+    FView.FCloseWhenUnwound = false;
+    FView.RunClose();
+    if (IsWindow(FView.FWindow)) {
+        DestroyWindow(FView.FWindow);
+    }
+}
+
+void TWin32FormView::RunHandler(const std::function<void()>& handler) {
+    const HandlerScope scope(*this);
+    handler();
 }
 
 void TWin32FormView::RunClose() {

@@ -59,6 +59,14 @@ public:
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
     std::function<void()> OnClose;
+    // Run when the Windows session ends, before the close. `callOnStack`
+    // is true when a handler of this window is still on the stack (the end
+    // arrived inside a wait for the station's program): the files must be
+    // stored now, and the close runs only once that handler has returned.
+    std::function<void(bool callOnStack)> OnSessionEnd;
+    // Runs `handler` as one of this window's handlers: for work outside the
+    // loop's messages, such as the form's start.
+    void RunHandler(const std::function<void()>& handler);
     // Run for every WM_MBUSDATA the loop delivers.
     std::function<void(uintptr_t wParam, intptr_t lParam)> OnMBusData;
 
@@ -67,6 +75,19 @@ public:
     static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
+    // Counts the window's handlers on the stack; the last one to return
+    // runs a close that a session end left for it.
+    class HandlerScope {
+    public:
+        explicit HandlerScope(TWin32FormView& view);
+        ~HandlerScope();
+        HandlerScope(const HandlerScope&) = delete;
+        HandlerScope& operator=(const HandlerScope&) = delete;
+
+    private:
+        TWin32FormView& FView;
+    };
+
     struct Bound {
         TControl* Model = nullptr;
         HWND Window = nullptr;
@@ -154,6 +175,8 @@ private:
     // not taken for the operator's input.
     int FShowing = 0;
     bool FClosed = false;
+    int FHandlerDepth = 0;
+    bool FCloseWhenUnwound = false;
     // The control that had the focus when the window was last deactivated.
     HWND FFocusWhenLeft = nullptr;
 
