@@ -13,8 +13,7 @@
 
 namespace pelmbus {
 
-TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
-    : FForm(form), FInstance(instance), FWorkEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance) : FForm(form), FInstance(instance) {
     static const bool registered = [instance] {
         WNDCLASSEXW main{};
         main.cbSize = sizeof main;
@@ -69,7 +68,6 @@ TWin32FormView::~TWin32FormView() {
     for (const auto& [color, brush] : FBrushes) {
         DeleteObject(brush);
     }
-    CloseHandle(FWorkEvent);
 }
 
 HWND TWin32FormView::WindowOf(const TControl& control) const {
@@ -297,7 +295,9 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     switch (message) {
     case WM_MAINTHREADWORK:
-        RunQueuedWork();
+        if (OnMainThreadWork) {
+            OnMainThreadWork();
+        }
         return 0;
     case WM_TIMER:
         for (const auto& [timer, id] : FTimers) {
@@ -345,28 +345,6 @@ void TWin32FormView::RunClose() {
     FClosed = true;
     if (OnClose) {
         OnClose();
-    }
-}
-
-// --- work from other threads ---
-
-void TWin32FormView::PostWork(std::function<void()> work) {
-    {
-        std::lock_guard lock(FWorkMutex);
-        FWork.push_back(std::move(work));
-    }
-    SetEvent(FWorkEvent);
-    PostMessageW(FWindow, WM_MAINTHREADWORK, 0, 0);
-}
-
-void TWin32FormView::RunQueuedWork() {
-    std::deque<std::function<void()>> work;
-    {
-        std::lock_guard lock(FWorkMutex);
-        work.swap(FWork);
-    }
-    for (auto& item : work) {
-        item();
     }
 }
 

@@ -9,10 +9,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,8 +19,8 @@ namespace pelmbus {
 
 class TWin32FormView {
 public:
-    // Private messages of the main window besides WM_MBUSDATA: work that
-    // another thread handed to the main thread waits in a queue.
+    // The main window's private message besides WM_MBUSDATA: work that
+    // another thread handed to the main thread waits in the host's queue.
     static constexpr UINT WM_MAINTHREADWORK = WM_APP + 1;
 
     // Builds the window hidden; Show() shows it.
@@ -46,18 +44,11 @@ public:
     // the message was used.
     bool PreTranslate(const MSG& message);
 
-    // Queues work for the main thread; safe from any thread. It runs when
-    // the loop delivers the window's WM_MAINTHREADWORK, or earlier when the
-    // main thread waits for the metering application: WorkEvent() is set
-    // whenever work is queued, and that wait runs RunQueuedWork(). Work still
-    // queued when the window is gone is dropped.
-    void PostWork(std::function<void()> work);
-    HANDLE WorkEvent() const { return FWorkEvent; }
-    void RunQueuedWork();
-
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
     std::function<void()> OnClose;
+    // Run for every WM_MAINTHREADWORK the loop delivers.
+    std::function<void()> OnMainThreadWork;
     // Run for every WM_MBUSDATA the loop delivers.
     std::function<void(uintptr_t wParam, intptr_t lParam)> OnMBusData;
 
@@ -148,10 +139,6 @@ private:
     // not taken for the operator's input.
     int FShowing = 0;
     bool FClosed = false;
-
-    std::mutex FWorkMutex;
-    std::deque<std::function<void()>> FWork;
-    HANDLE FWorkEvent = nullptr;
 };
 
 } // namespace pelmbus

@@ -13,16 +13,14 @@
 #include "ReportRefresh.h"
 #include "SimulatorControl.h"
 #include "TextFile.h"
+#include "Win32FormHost.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -226,43 +224,14 @@ TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndTheLinkReconn
     EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 9u);
 }
 
-// The receive thread's hand-overs, as the window queues them.
-class HandOverQueue : public MainThreadHandOvers {
-public:
-    void Post(std::function<void()> work) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(work));
-        }
-        posted_.notify_all();
-    }
-    void RunPending() override {
-        std::deque<std::function<void()>> work;
-        {
-            std::lock_guard lock(mutex_);
-            work.swap(queue_);
-        }
-        for (auto& item : work) {
-            item();
-        }
-    }
-    void WaitForPending(Clock::time_point deadline) override {
-        std::unique_lock lock(mutex_);
-        posted_.wait_until(lock, deadline, [this] { return !queue_.empty(); });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> queue_;
-};
-
 TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversStillRun) {
     control::SimulatorProcess simulator;
     ASSERT_TRUE(
         simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 4000"));
-    HandOverQueue handOvers;
-    TAutoPel link(MakeAutomationBackend(&handOvers));
+    // The window's host: its queue of hand-overs and their event.
+    TWin32FormHost host;
+    const std::unique_ptr<MeteringLink> hostLink = host.CreateAutoPel();
+    auto& link = static_cast<TAutoPel&>(*hostLink);
     link.CallTimeoutMs = 800;
     link.Connect();
     // A second link of the window's thread, connected before the server hangs.
@@ -276,7 +245,7 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
     Clock::time_point handOverRan{};
     std::thread receiveThread([&] {
         std::this_thread::sleep_for(200ms);
-        handOvers.Post([&] {
+        host.PostToMainThread([&] {
             handOverThread = GetCurrentThreadId();
             handOverRan = Clock::now();
         });

@@ -64,8 +64,8 @@ struct RemoteObject {
     }
 };
 
-ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers)
-    : worker_(std::make_unique<MtaWorker>(handOvers)) {}
+ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers, HANDLE handOverPosted)
+    : worker_(std::make_unique<MtaWorker>(handOvers, handOverPosted)) {}
 
 ComAutomationBackend::~ComAutomationBackend() {
     Detach();
