@@ -48,14 +48,14 @@ TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance) : FForm(form), F
         Build(*child, FWindow);
     }
     Layout();
-    for (Bound& bound : FBound) {
+    for (TBound& bound : FBound) {
         ShowState(*bound.Model);
     }
     ShowPages();
 }
 
 TWin32FormView::~TWin32FormView() {
-    for (Bound& bound : FBound) {
+    for (TBound& bound : FBound) {
         bound.Model->OnViewUpdate = nullptr;
     }
     for (const auto& [timer, id] : FTimers) {

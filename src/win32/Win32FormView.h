@@ -57,10 +57,9 @@ public:
     static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
-    struct Bound {
+    struct TBound {
         TControl* Model = nullptr;
         HWND Window = nullptr;
-        HFONT* Font = nullptr;
     };
 
     static constexpr wchar_t MainClassName[] = L"TFPelMBus";
@@ -127,7 +126,7 @@ private:
     HFONT FFont = nullptr;
     HFONT FBoldFont = nullptr;
     std::map<std::string, HFONT> FOwnFonts;
-    std::vector<Bound> FBound;
+    std::vector<TBound> FBound;
     std::map<const TControl*, HWND> FWindows;
     std::map<HWND, TControl*> FModels;
     std::vector<HWND> FPages;
