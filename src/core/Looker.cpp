@@ -2,6 +2,7 @@
 
 #include "InOutPort.h"
 #include "ThreadPriority.h"
+#include "TimedWaits.h"
 
 #include <algorithm>
 #include <thread>
@@ -43,6 +44,7 @@ TLooker* TLooker::Current() {
 void TLooker::Start() {
     std::thread([self = shared_from_this()] {
         RaiseToTimeCriticalPriority();
+        RequestFineTimedWaits();
         self->Execute();
         {
             std::lock_guard lock(self->StateMutex);
@@ -66,24 +68,28 @@ bool TLooker::WaitUntilFinished(std::chrono::milliseconds timeout) {
 }
 
 bool TLooker::Pause(std::chrono::milliseconds duration) {
+    return PauseFor(duration, false);
+}
+
+bool TLooker::ResponseDelay(std::chrono::milliseconds duration) {
+    return PauseFor(duration, true);
+}
+
+bool TLooker::PauseFor(std::chrono::milliseconds duration, bool precise) {
     // Every pause lasts its whole length from the moment it starts, also
     // after one that ended late: the end of a request is a queue that is
     // still empty after a full pause, and a shortened pause could end a
     // frame in the gap between two of its bytes.
     const TPauseClock::TimePoint due = FPauseClock.Now() + duration;
-    // The pauses of a request end precisely, for a wake-up of even the
-    // time-critical thread comes late and a request's byte pauses add that
-    // up. The cycle pause, the only one while the line is idle, just sleeps.
-    const bool precise = duration < CyclePause;
     std::unique_lock lock(StateMutex);
     return !FPauseClock.WaitUntil(
         Wakeup, lock, due, [this] { return FStopped.load(); }, precise);
 }
 
 bool TLooker::PauseUnlocked(std::unique_lock<std::mutex>& channel,
-                            std::chrono::milliseconds duration) {
+                            std::chrono::milliseconds duration, bool precise) {
     channel.unlock();
-    if (!Pause(duration)) {
+    if (!PauseFor(duration, precise)) {
         return false;
     }
     channel.lock();
@@ -132,6 +138,10 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
             return false;
         }
     }
+    // The response's time beyond its pauses, for the journal: from the
+    // first byte taken to the response handed to the line.
+    const auto started = std::chrono::steady_clock::now();
+    const uint16_t delay = port.ZaderOtveta;
     if (mask != EvRxChar || !port.ReceiveFrame()) {
         return !Stopped();
     }
@@ -139,7 +149,7 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
         return false;
     }
     if (port.ZaderOtveta > 0 &&
-        !PauseUnlocked(channel, std::chrono::milliseconds(port.ZaderOtveta))) {
+        !PauseUnlocked(channel, std::chrono::milliseconds(port.ZaderOtveta), true)) {
         return false;
     }
     port.ProcessRequest();
@@ -147,6 +157,12 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
     // response; one the wait caught as it came gets one more send step.
     if (!SendResponse(channel, completedAtOnce)) {
         return false;
+    }
+    if (port.LenOut > 0) {
+        // A pause after each byte of the request and one before the handling.
+        const auto pauses = std::chrono::milliseconds(delay) * (port.LenIn + 1);
+        port.Counters.NoteBeyondPauses(std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started - pauses));
     }
     return HandOver(channel, &TInOutPort::DoPeredDataReady);
 }
@@ -157,9 +173,8 @@ bool TLooker::SendResponse(std::unique_lock<std::mutex>& channel, bool resendUnt
         port.ResendTail();
         return !Stopped();
     }
-    using Clock = std::chrono::steady_clock;
     bool failing = false;
-    Clock::time_point failingSince;
+    TPauseClock::TimePoint failingSince;
     while (port.PeredPending && port.PortOpen) {
         const size_t before = port.ArrPered.size();
         port.ResendTail();
@@ -176,13 +191,15 @@ bool TLooker::SendResponse(std::unique_lock<std::mutex>& channel, bool resendUnt
             // ArrPered for the next send step.
             if (!failing) {
                 failing = true;
-                failingSince = Clock::now();
-            } else if (Clock::now() - failingSince >= FailedWriteLimit) {
+                failingSince = FPauseClock.Now();
+            } else if (FPauseClock.Now() - failingSince >= FailedWriteLimit) {
                 break;
             }
             pause = FailedWritePause;
         }
-        if (!PauseUnlocked(channel, pause)) {
+        // Plain sleeps: a held line can last long, and a precise end would
+        // keep the processor busy at time-critical priority all along.
+        if (!PauseUnlocked(channel, pause, false)) {
             return false;
         }
     }

@@ -56,9 +56,14 @@ public:
     // Waits until the thread body has returned, at most `timeout`.
     bool WaitUntilFinished(std::chrono::milliseconds timeout);
 
-    // Pauses the receive thread for at least `duration` from now; returns
-    // false at once when it is stopped. Called on the receive thread only.
+    // Pauses the receive thread for at least `duration` from now, asleep:
+    // a late wake-up makes it longer. Returns false at once when the thread
+    // is stopped. Called on the receive thread only.
     bool Pause(std::chrono::milliseconds duration);
+    // A pause of the response delay (after a byte read, before the
+    // handling): like Pause, but it ends when due rather than when a late
+    // wake-up comes, for a request's pauses add up.
+    bool ResponseDelay(std::chrono::milliseconds duration);
 
     // The looker whose thread is running the caller, or null.
     static TLooker* Current();
@@ -70,7 +75,9 @@ private:
     // False when the thread was stopped; the lock may then be released.
     bool RunCycle(std::unique_lock<std::mutex>& channel);
     bool SendResponse(std::unique_lock<std::mutex>& channel, bool resendUntilDone);
-    bool PauseUnlocked(std::unique_lock<std::mutex>& channel, std::chrono::milliseconds duration);
+    bool PauseUnlocked(std::unique_lock<std::mutex>& channel, std::chrono::milliseconds duration,
+                       bool precise);
+    bool PauseFor(std::chrono::milliseconds duration, bool precise);
     // Runs the event on the main thread and waits until it has run.
     bool HandOver(std::unique_lock<std::mutex>& channel, PortEvent event);
     void RunHandedOver(PortEvent event, uint64_t serial);

@@ -1,10 +1,12 @@
 // The receive thread's pauses on a clock whose wake-ups come late by amounts
 // the test chooses: a pause never ends before its length has passed from
 // the moment it started, whatever the pauses before it overran, and it adds
-// nothing of its own beyond the wake-up's lateness. And the margin before a
-// precise pause's end, learnt from the lateness of the wake-ups.
+// nothing of its own beyond the wake-up's lateness. Only the response-delay
+// pauses end precisely: a full output queue or a failing write is waited out
+// asleep.
+#include "FakeCommDevice.h"
+#include "InOutPort.h"
 #include "Looker.h"
-#include "WakeMargin.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 using namespace pelmbus;
+using namespace pelmbus::testsupport;
 using namespace std::chrono_literals;
 
 namespace {
@@ -47,6 +50,40 @@ public:
     std::vector<Wait> Waits;
 };
 
+// Wake-ups that come `Lateness` late, as where timed waits count whole
+// milliseconds (Windows, Wine). A plain wait ends that late; a precise one
+// ends on time by checking the clock for the last `Lateness` of it, or all
+// of it when it is shorter, and keeps the processor busy for that long.
+class MillisecondWakeUpClock final : public TPauseClock {
+public:
+    TimePoint Now() override { return Time; }
+
+    bool WaitUntil(std::condition_variable&, std::unique_lock<std::mutex>&, TimePoint due,
+                   const std::function<bool()>& done, bool precise) override {
+        if (done()) {
+            return true;
+        }
+        const TimePoint start = std::max(Time, due);
+        if (precise) {
+            Busy += std::min<TimePoint::duration>(start - Time, Lateness);
+            Time = start;
+        } else {
+            ++Sleeps;
+            Time = start + Lateness;
+        }
+        if (AfterWait) {
+            AfterWait();
+        }
+        return done();
+    }
+
+    TimePoint Time = TimePoint(1h);
+    std::chrono::microseconds Lateness{1400};
+    TimePoint::duration Busy{};
+    int Sleeps = 0;
+    std::function<void()> AfterWait;
+};
+
 std::shared_ptr<TLooker> MakeLooker(TPauseClock& clock) {
     return std::make_shared<TLooker>(nullptr, std::make_shared<TChannelSync>(), clock);
 }
@@ -67,7 +104,7 @@ TEST(LookerPause, NoPauseIsShorterThanItsLengthAfterLateWakeUps) {
         std::vector<std::chrono::microseconds> expectedLateness(clock.Lateness.begin(),
                                                                 clock.Lateness.end());
         for (size_t i = 0; i < expectedLateness.size(); ++i) {
-            EXPECT_TRUE(looker->Pause(length));
+            EXPECT_TRUE(looker->ResponseDelay(length));
             clock.Time += 25us;
         }
         ASSERT_EQ(clock.Waits.size(), expectedLateness.size());
@@ -87,7 +124,7 @@ TEST(LookerPause, OnTheSteadyClockNoPauseEndsEarly) {
     for (int i = 0; i < 30; ++i) {
         const auto length = std::chrono::milliseconds(i % 3);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(looker->Pause(length));
+        EXPECT_TRUE(i % 2 == 0 ? looker->ResponseDelay(length) : looker->Pause(length));
         EXPECT_GE(std::chrono::steady_clock::now() - start, length);
     }
 }
@@ -99,61 +136,62 @@ TEST(LookerPause, StoppedLookerDoesNotPause) {
     looker->Stop();
     const auto before = clock.Time;
     EXPECT_FALSE(looker->Pause(5ms));
+    EXPECT_FALSE(looker->ResponseDelay(5ms));
     EXPECT_FALSE(looker->Pause(TLooker::CyclePause));
     EXPECT_EQ(clock.Time, before);
     EXPECT_EQ(clock.Waits.size(), 1u);
 }
 
-// Wake-ups late by 60 to 129 us, an even spread: 90 % of them by 122 us at most.
-std::chrono::microseconds BusyMachineLateness(int i) {
-    return std::chrono::microseconds(60 + (i * 37) % 70);
-}
+// Hardware flow control holds the line, or the device keeps failing its
+// writes, while a response waits to go out. The thread runs on the test's
+// thread, its events with it; the send event stops it. However long the line
+// is held, the thread is busy only in the response-delay pauses of the
+// request (eight bytes and one before the handling).
+TEST(LookerPause, HeldLineIsWaitedOutAsleep) {
+    const std::vector<uint8_t> request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B};
+    for (const bool failingWrites : {false, true}) {
+        SCOPED_TRACE(failingWrites ? "failing writes" : "full output queue");
+        MillisecondWakeUpClock clock;
+        auto line = std::make_shared<FakeLine>();
+        TInOutPort port;
+        port.DeviceFactory = [line] { return std::make_unique<FakeCommDevice>(line); };
+        port.ZaderOtveta = 2;
+        port.SetPortActive(true);
+        ASSERT_TRUE(port.PortOpen);
+        auto looker = std::make_shared<TLooker>(&port, std::make_shared<TChannelSync>(), clock);
+        int sendEvents = 0;
+        port.OnPeredDataReady = [&](TInOutPort&) {
+            ++sendEvents;
+            looker->Stop();
+        };
+        line->Receive(request);
+        {
+            std::lock_guard lock(line->Mutex);
+            line->OutQueue = failingWrites ? 0 : 4096;
+            line->FailingWrites = failingWrites ? -1 : 0;
+        }
+        // Failing writes are given up after about a second.
+        const TPauseClock::TimePoint releasedAt = clock.Time + (failingWrites ? 800ms : 3s);
+        clock.AfterWait = [&] {
+            if (clock.Time >= releasedAt) {
+                std::lock_guard lock(line->Mutex);
+                line->OutQueue = 0;
+                line->FailingWrites = 0;
+            }
+        };
 
-TEST(WakeMargin, CoversNineInTenWakeUpsAndFollowsTheirChanges) {
-    TWakeMargin margin;
-    for (int i = 0; i < 400; ++i) {
-        margin.Observe(BusyMachineLateness(i));
-    }
-    int covered = 0;
-    for (int i = 0; i < 100; ++i) {
-        covered += BusyMachineLateness(i) <= margin.Current() ? 1 : 0;
-        margin.Observe(BusyMachineLateness(i));
-    }
-    EXPECT_GE(covered, 90);
-    EXPECT_LE(margin.Current(), 160us) << "a margin far above the lateness only spins";
+        looker->Execute();
 
-    // A quiet machine: the margin comes down to what its wake-ups need.
-    for (int i = 0; i < 300; ++i) {
-        margin.Observe(std::chrono::microseconds(5 + i % 10));
+        EXPECT_EQ(sendEvents, 1);
+        EXPECT_FALSE(port.PeredPending);
+        {
+            std::lock_guard lock(line->Mutex);
+            EXPECT_EQ(line->Output.size(), 9u) << "the whole response went out";
+        }
+        EXPECT_GE(clock.Time, releasedAt);
+        EXPECT_GT(clock.Sleeps, 10);
+        EXPECT_LE(clock.Busy, 9 * clock.Lateness);
     }
-    EXPECT_LE(margin.Current(), 45us);
-    EXPECT_GE(margin.Current(), 14us);
-
-    // Millisecond waits: it gets there within a few dozen wake-ups.
-    for (int i = 0; i < 60; ++i) {
-        margin.Observe(std::chrono::microseconds(1100 + (i * 37) % 300));
-    }
-    EXPECT_GE(margin.Current(), 1300us);
-}
-
-TEST(WakeMargin, StallsOfTheMachineMoveItOnlyAStepAndNeverPastItsBound) {
-    TWakeMargin margin;
-    for (int i = 0; i < 400; ++i) {
-        margin.Observe(BusyMachineLateness(i));
-    }
-    const auto settled = margin.Current();
-    margin.Observe(1500us);
-    margin.Observe(40ms);
-    EXPECT_LE(margin.Current(), settled * 4 / 3);
-
-    for (int i = 0; i < 1000; ++i) {
-        margin.Observe(5ms);
-    }
-    EXPECT_EQ(margin.Current(), TWakeMargin::Most);
-    for (int i = 0; i < 1000; ++i) {
-        margin.Observe(0us);
-    }
-    EXPECT_EQ(margin.Current(), TWakeMargin::Least);
 }
 
 } // namespace
