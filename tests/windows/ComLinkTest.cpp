@@ -13,6 +13,7 @@
 #include "ReportRefresh.h"
 #include "SimulatorControl.h"
 #include "TextFile.h"
+#include "WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -312,7 +313,7 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
 // The value COM would start for the server class, from the machine's classes.
 std::wstring ServerCommandLine() {
     const std::wstring key = L"Software\\Classes\\CLSID\\" +
-                             com::Utf8ToWide(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
+                             WideFromUtf8(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
     wchar_t data[1024];
     DWORD size = sizeof data;
     if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data,
@@ -324,7 +325,7 @@ std::wstring ServerCommandLine() {
 
 void SetServerCommandLine(const std::wstring& value) {
     const std::wstring key = L"Software\\Classes\\CLSID\\" +
-                             com::Utf8ToWide(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
+                             WideFromUtf8(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
     ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, value.c_str(),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
