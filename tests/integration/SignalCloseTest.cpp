@@ -72,10 +72,10 @@ protected:
             execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
+        // A signal caught before the loop runs waits in the program's pipe.
         for (int i = 0; i < 1000 && !CatchesTerm(pid_); ++i) {
             std::this_thread::sleep_for(10ms);
         }
-        std::this_thread::sleep_for(200ms);
         kill(pid_, SIGTERM);
         int status = 0;
         for (int i = 0; i < 1000; ++i) {

@@ -166,14 +166,12 @@ TEST_F(ComLink, UnregisteredClassIsASystemErrorAndLeavesNothingRunning) {
     LinkIdentifiers missing = AutoPelIdentifiers;
     missing.ClassId = "{9772B945-0000-11D4-B307-000021D9F8FD}";
     TAutomationObject link(missing, MakeAutomationBackend());
-    const auto start = Clock::now();
     try {
         link.Connect();
         FAIL() << "connected to a class nobody registered";
     } catch (const EAutomationSystemError& error) {
         EXPECT_EQ(error.ErrorName, "0x80040154") << error.what(); // REGDB_E_CLASSNOTREG
     }
-    EXPECT_LT(Clock::now() - start, 2s);
     EXPECT_FALSE(link.Connected());
     EXPECT_THROW(link.DoCommand("GetRepData 0 0 0"), EAutomationSystemError);
     EXPECT_EQ(control::CountSimulators(), 0);
@@ -220,9 +218,7 @@ TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndTheLinkReconn
     // the old server is gone) and connect again.
     ASSERT_TRUE(
         simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-lines 9"));
-    const auto start = Clock::now();
     link.Disconnect();
-    EXPECT_LT(Clock::now() - start, 4s);
     link.Connect();
     EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 9u);
 }
@@ -261,7 +257,7 @@ private:
 TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversStillRun) {
     control::SimulatorProcess simulator;
     ASSERT_TRUE(
-        simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 4000"));
+        simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 60000"));
     HandOverQueue handOvers;
     TAutoPel link(MakeAutomationBackend(&handOvers));
     link.CallTimeoutMs = 800;
@@ -293,21 +289,21 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
     }
     const auto end = Clock::now();
     receiveThread.join();
+    // Long before the server answers: the call ended on its time-out.
+    const auto serverAnswers = start + 60s;
     EXPECT_GE(end - start, 700ms);
-    EXPECT_LT(end - start, 1800ms) << "the time-out plus a second";
+    EXPECT_LT(end, serverAnswers);
     EXPECT_EQ(handOverThread.load(), mainThread) << "the hand-over ran during the wait";
     EXPECT_LT(handOverRan, end);
 
     // The window's thread is free: the disconnect does not wait behind the
     // hung call; the worker unsubscribes once the server answers.
-    const auto disconnectStart = Clock::now();
     link.Disconnect();
-    EXPECT_LT(Clock::now() - disconnectStart, 300ms);
-    // The other link's unsubscribing meets the hung server: at most its
-    // time-out plus a second.
-    const auto watcherStart = Clock::now();
+    EXPECT_LT(Clock::now(), serverAnswers);
+    // The other link's unsubscribing meets the hung server: it gives up after
+    // its time-out.
     watcher.Disconnect();
-    EXPECT_LT(Clock::now() - watcherStart, 2500ms);
+    EXPECT_LT(Clock::now(), serverAnswers);
 }
 
 // The value COM would start for the server class, from the machine's classes.
