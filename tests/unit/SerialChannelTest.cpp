@@ -238,8 +238,7 @@ TEST_F(Channel, WaitingRequestIsReadBytewiseAndAnsweredAfterTheDelay) {
     EXPECT_GE(line_->LastWriteAt - line_->FirstReadAt, 87ms);
 }
 
-// The receive thread watches a short while for the main thread before it
-// sleeps; a main thread that comes later still gets the event before the
+// A main thread that takes the receive event late still gets it before the
 // response goes out.
 TEST_F(Channel, ResponseWaitsForAReceiveEventTakenLate) {
     port_.SetPortActive(true);
