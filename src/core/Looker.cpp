@@ -125,6 +125,10 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
             return false;
         }
     }
+    // The response's time beyond its pauses, for the journal: from the
+    // first byte taken to the response handed to the line.
+    const auto started = std::chrono::steady_clock::now();
+    const uint16_t delay = port.ZaderOtveta;
     if (mask != EvRxChar || !port.ReceiveFrame()) {
         return !Stopped();
     }
@@ -140,6 +144,12 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
     // response; one the wait caught as it came gets one more send step.
     if (!SendResponse(channel, completedAtOnce)) {
         return false;
+    }
+    if (port.LenOut > 0) {
+        // A pause after each byte of the request and one before the handling.
+        const auto pauses = std::chrono::milliseconds(delay) * (port.LenIn + 1);
+        port.Counters.NoteBeyondPauses(std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started - pauses));
     }
     return HandOver(channel, &TInOutPort::DoPeredDataReady);
 }

@@ -1,6 +1,7 @@
 #include "TextFile.h"
 
 #include "Cp1251.h"
+#include "StoredText.h"
 #include "SystemServices.h"
 
 #include <filesystem>
@@ -68,7 +69,7 @@ TTextFileRead ReadTextFile(const std::string& path, std::vector<std::string>& li
     if (in.bad()) {
         return TTextFileRead::Unreadable;
     }
-    lines = SplitTextLines(Cp1251ToUtf8(bytes));
+    lines = SplitTextLines(DecodeStoredText(bytes));
     return TTextFileRead::Read;
 }
 

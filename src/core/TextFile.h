@@ -1,5 +1,7 @@
 // The stored text files: Windows-1251 on disk, one item per line, every line
-// ended by CR LF; UTF-8 lines in the program.
+// ended by CR LF; UTF-8 lines in the program. Reading also takes a file that
+// an editor saved as UTF-8 or UTF-16 (see StoredText.h); saving always writes
+// Windows-1251.
 #pragma once
 
 #include <string>

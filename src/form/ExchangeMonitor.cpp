@@ -38,12 +38,12 @@ void TFPelMBus::BindExchangeMonitor() {
 
 void TFPelMBus::InOutPort1PriemDataReady(TInOutPort& sender) {
     CopyFrame(sender.BufIn, sender.LenIn, PriemCopy, PriemLen);
-    FHost.PostMessage(WM_MBUSDATA, MBusDataPriem, 0);
+    FHost.PostWindowMessage(WM_MBUSDATA, MBusDataPriem, 0);
 }
 
 void TFPelMBus::InOutPort1PeredDataReady(TInOutPort& sender) {
     CopyFrame(sender.BufOut, sender.LenOut, PeredCopy, PeredLen);
-    FHost.PostMessage(WM_MBUSDATA, MBusDataPered, 0);
+    FHost.PostWindowMessage(WM_MBUSDATA, MBusDataPered, 0);
 }
 
 void TFPelMBus::ShowPriemFrame() {

@@ -1,5 +1,6 @@
 // What the main window needs of the window system, behind one interface: the
-// Qt view implements it for the program, a fake implements it for tests.
+// Qt and Win32 views implement it for the program, a fake implements it for
+// tests.
 #pragma once
 
 #include "AutomationErrors.h"
@@ -13,16 +14,9 @@
 
 namespace pelmbus {
 
-// <windows.h> names the same message base and makes PostMessage a macro;
-// the host's method keeps its own name wherever both are included.
-#ifndef WM_USER
-inline constexpr uint32_t WM_USER = 0x0400;
-#endif
-#ifdef PostMessage
-#undef PostMessage
-#endif
-// The window's private message; wParam carries a code, lParam is always 0.
-inline constexpr uint32_t WM_MBUSDATA = WM_USER + 180; // 0x4B4
+// The window's private message (the window system's first private message
+// number plus 180); wParam carries a code, lParam is always 0.
+inline constexpr uint32_t WM_MBUSDATA = 0x4B4;
 
 // Codes of WM_MBUSDATA.
 inline constexpr uintptr_t MBusDataPriem = 200;   // a request frame arrived
@@ -37,7 +31,7 @@ public:
 
     // Queues a message for the main window; the loop delivers it later to
     // TFPelMBus::WMMBusData. Never waits for the work.
-    virtual void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
+    virtual void PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
     // A modal message window: the text, one OK button, caption "ModBus".
     virtual void ShowMessage(const std::string& text) = 0;
     // The default error report for an error that escaped a handler.

@@ -5,6 +5,7 @@
 #include "AppStyle.h"
 #include "EventLoopChoice.h"
 #include "FormView.h"
+#include "Journal.h"
 #include "QtFormHost.h"
 #include "SignalClose.h"
 #include "UPelMBus.h"
@@ -23,7 +24,9 @@ int main(int argc, char** argv) {
     ApplyAppStyle(app);
 
     TQtFormHost host;
+    TJournal journal(host.ExecutableDirectory() + TJournal::FileName);
     TFPelMBus form(host);
+    form.Journal.Sink = &journal;
     TFormView view(form);
     host.SetWindow(&view);
     view.OnMBusData = [&form](uintptr_t wParam, intptr_t lParam) {
@@ -31,17 +34,33 @@ int main(int argc, char** argv) {
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
 
+    // A signal closes as the close button does, but never inside a message
+    // window's loop: the windows end first and the close runs once, from the
+    // main loop, or after start-up when the signal came during it.
+    bool closeRequested = false;
     bool closedBySignal = false;
-    CloseOnTerminationSignals(view, [&] {
+    const auto closeBySignal = [&] {
+        if (closedBySignal) {
+            return;
+        }
         closedBySignal = true;
         form.QuietClose = true;
+        form.Journal.CloseCause = TCloseCause::Signal;
         view.close();
-        // Also ends any message window's own loop that is open at the time.
         QCoreApplication::exit(form.CloseFailure.empty() ? EXIT_SUCCESS : EXIT_FAILURE);
+    };
+    CloseOnTerminationSignals(view, [&] {
+        closeRequested = true;
+        host.EndMessages(closeBySignal);
     });
     form.RunGuarded([&] { form.FormCreate(); });
-    view.show();
-    const int status = QApplication::exec();
+    int status = EXIT_SUCCESS;
+    if (closeRequested) {
+        closeBySignal(); // the window is never shown
+    } else {
+        view.show();
+        status = QApplication::exec();
+    }
     if (closedBySignal && !form.CloseFailure.empty()) {
         std::cerr << "PelMBus: " << form.CloseFailure << std::endl;
         return EXIT_FAILURE;

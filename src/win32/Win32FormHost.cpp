@@ -9,13 +9,14 @@
 #include <windows.h>
 
 #include <chrono>
-// The host's method, not the Win32 macro.
-#undef PostMessage
 
 namespace pelmbus {
 
+// The form names its message by number; it is the window system's own.
+static_assert(WM_MBUSDATA == WM_USER + 180);
+
 // Posted, never sent: the work runs when the loop delivers it.
-void TWin32FormHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+void TWin32FormHost::PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (FView != nullptr) {
         PostMessageW(FView->Window(), message, static_cast<WPARAM>(wParam),
                      static_cast<LPARAM>(lParam));

@@ -13,7 +13,7 @@ public:
     // view: its window receives WM_MBUSDATA and owns the message windows.
     void SetView(TWin32FormView* view) { FView = view; }
 
-    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+    void PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;
     uint32_t TickCount() override;

@@ -1,5 +1,7 @@
+#include "Cp1251.h"
 #include "FileTestSupport.h"
 #include "InOutPort.h"
+#include "Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -249,31 +251,78 @@ TEST_F(ConfigFile, SavedFileHasTheSeventeenLinesInOrder) {
     EXPECT_EQ(port->CfgList.size(), 17u);
 }
 
-TEST_F(ConfigFile, StationFileRoundTripsByteForByte) {
-    const std::string station =
-        Keys[Server] + "=CltPel.exe\r\n" + Keys[Connect] + "=true\r\n" + Keys[Port] +
-        "=COM3:19200,E,8,1\r\n" + Keys[Slave] + "=247\r\n" + Keys[Average] + "=300\r\n" +
-        Keys[Sliding] + "=60\r\n" + Keys[Cycle] + "=1000\r\n" + Keys[Delay] + "=200\r\n" + Keys[8] +
-        "=False\r\n" + Keys[9] + "=True\r\n" + Keys[10] + "=False\r\n" + Keys[11] + "=True\r\n" +
-        Keys[12] + "=True\r\n" + Keys[13] + "=False\r\n" + Keys[14] + "=True\r\n" + Keys[15] +
-        "=True\r\n" + Keys[16] + "=False\r\n";
-    const auto port = Loaded(station);
-    EXPECT_TRUE(port->ServerPel);
-    EXPECT_TRUE(port->DataFlags[9]);
-    EXPECT_EQ(port->StrPort, "COM3:19200,E,8,1");
-    EXPECT_EQ(port->SlaveNomer, 247);
-    EXPECT_EQ(port->UstUsredn, 300u);
-    EXPECT_EQ(port->UstUsrednCl(), 60u);
-    EXPECT_EQ(port->CiclOprosa, 1000u);
-    EXPECT_EQ(port->ZaderOtveta, 200);
+// A station's file, and what loading it must give.
+const std::string StationFile =
+    Keys[Server] + "=CltPel.exe\r\n" + Keys[Connect] + "=true\r\n" + Keys[Port] +
+    "=COM3:19200,E,8,1\r\n" + Keys[Slave] + "=247\r\n" + Keys[Average] + "=300\r\n" +
+    Keys[Sliding] + "=60\r\n" + Keys[Cycle] + "=1000\r\n" + Keys[Delay] + "=200\r\n" + Keys[8] +
+    "=False\r\n" + Keys[9] + "=True\r\n" + Keys[10] + "=False\r\n" + Keys[11] + "=True\r\n" +
+    Keys[12] + "=True\r\n" + Keys[13] + "=False\r\n" + Keys[14] + "=True\r\n" + Keys[15] +
+    "=True\r\n" + Keys[16] + "=False\r\n";
+
+void ExpectStationValues(const TInOutPort& port) {
+    EXPECT_TRUE(port.ServerPel);
+    EXPECT_TRUE(port.DataFlags[9]);
+    EXPECT_EQ(port.StrPort, "COM3:19200,E,8,1");
+    EXPECT_EQ(port.SlaveNomer, 247);
+    EXPECT_EQ(port.UstUsredn, 300u);
+    EXPECT_EQ(port.UstUsrednCl(), 60u);
+    EXPECT_EQ(port.CiclOprosa, 1000u);
+    EXPECT_EQ(port.ZaderOtveta, 200);
     const bool kinds[9] = {false, true, false, true, true, false, true, true, false};
     for (int k = 0; k < 9; ++k) {
-        EXPECT_EQ(port->DataFlags[k], kinds[k]) << k;
+        EXPECT_EQ(port.DataFlags[k], kinds[k]) << k;
     }
+}
+
+TEST_F(ConfigFile, StationFileRoundTripsByteForByte) {
+    const auto port = Loaded(StationFile);
+    ExpectStationValues(*port);
     std::filesystem::remove(path);
     ASSERT_TRUE(port->SaveConfig());
-    EXPECT_EQ(ReadBytes(path), station);
+    EXPECT_EQ(ReadBytes(path), StationFile);
 }
+
+// The station's file as an editor saves it (Notepad: UTF-8 by default, with
+// or without a mark, or "Unicode"): every setting is read, and the close
+// writes the file back in Windows-1251.
+struct TEditorEncoding {
+    const char* Name;
+    std::string (*Encode)(const std::string& cp1251);
+};
+
+std::string Utf16(const std::string& cp1251, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    const std::string text = Cp1251ToUtf8(cp1251);
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const char32_t cp = utf8::Next(text, pos); // all in the basic plane
+        const char high = static_cast<char>(cp >> 8);
+        const char low = static_cast<char>(cp & 0xFF);
+        out += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
+const TEditorEncoding EditorEncodings[] = {
+    {"Utf8", [](const std::string& b) { return Cp1251ToUtf8(b); }},
+    {"Utf8WithMark", [](const std::string& b) { return "\xEF\xBB\xBF" + Cp1251ToUtf8(b); }},
+    {"Utf16Le", [](const std::string& b) { return Utf16(b, false); }},
+    {"Utf16Be", [](const std::string& b) { return Utf16(b, true); }},
+};
+
+class ConfigFileSavedByAnEditor : public ConfigFile,
+                                  public ::testing::WithParamInterface<TEditorEncoding> {};
+
+TEST_P(ConfigFileSavedByAnEditor, KeepsEverySettingAndIsSavedAsWindows1251) {
+    const auto port = Loaded(GetParam().Encode(StationFile));
+    ExpectStationValues(*port);
+    ASSERT_TRUE(port->SaveConfig());
+    EXPECT_EQ(ReadBytes(path), StationFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, ConfigFileSavedByAnEditor, ::testing::ValuesIn(EditorEncodings),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(ConfigFile, PortTextWithCyrillicAndTypographyRoundTrips) {
     // «Ёё» – — № as Windows-1251.

@@ -20,7 +20,7 @@ namespace pelmbus::testsupport {
 
 class FakeFormHost : public TFormHost {
 public:
-    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    void PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         Posted.push_back({message, wParam, lParam});
     }
     void ShowMessage(const std::string& text) override { Messages.push_back(text); }

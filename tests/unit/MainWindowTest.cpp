@@ -311,14 +311,14 @@ TEST_F(MainWindow, OnlyTheThreeKnownCodesAreWorkAndLateMessagesAreHarmless) {
     Create();
     const auto before = Form.InOutPort1->BufReg;
     for (uintptr_t code : {0u, 199u, 201u, 220u, 231u, 0x4B4u}) {
-        Host.PostMessage(WM_MBUSDATA, code, 0);
+        Host.PostWindowMessage(WM_MBUSDATA, code, 0);
     }
     Host.DeliverMessages(Form);
     EXPECT_EQ(Form.InOutPort1->BufReg, before);
     EXPECT_TRUE(Host.Errors.empty());
 
     Form.FormClose();
-    Host.PostMessage(WM_MBUSDATA, MBusDataRefresh, 0);
+    Host.PostWindowMessage(WM_MBUSDATA, MBusDataRefresh, 0);
     Host.DeliverMessages(Form); // after the close: nothing to do, no crash
     Form.Timer1.Fire();
     EXPECT_TRUE(Host.Errors.empty());

@@ -2,6 +2,7 @@
 #include "Cp1251.h"
 #include "FileTestSupport.h"
 #include "SameText.h"
+#include "StoredText.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,45 @@ TEST(Cp1251, CharactersWithoutAFormBecomeQuestionMarks) {
     EXPECT_EQ(Utf8ToCp1251("\xED\xA0\x80"), "???"); // surrogate
 }
 
+TEST(StoredText, EncodingIsTakenFromTheMarkOrFromValidUtf8) {
+    struct Case {
+        std::string Bytes;
+        std::string Text;
+    };
+    const Case cases[] = {
+        // Windows-1251, as the program writes: also when a few bytes happen
+        // to form UTF-8 sequences around invalid ones.
+        {"\xCF\xE0\xF0\xE0\xEC\xE5\xF2\xF0 \xB9"
+         "1",
+         "Параметр №1"},
+        {"\xD0\x90\xFF", "Рђя"},
+        {"COM1:9600,N,8,2\r\n", "COM1:9600,N,8,2\r\n"},
+        {"", ""},
+        // UTF-8 with characters beyond ASCII, without and with a mark.
+        {"Параметр №1 «€»", "Параметр №1 «€»"},
+        {"\xEF\xBB\xBFПорт=COM1", "Порт=COM1"},
+        {"\xEF\xBB\xBF"
+         "COM1",
+         "COM1"},
+        // A marked UTF-8 file with a stray Windows-1251 byte keeps its letter.
+        {"\xEF\xBB\xBF"
+         "Да \xE4",
+         "Да д"},
+        // UTF-16 with either mark; a pair of surrogates is one character, a
+        // lone surrogate and an odd last byte are replaced.
+        {std::string("\xFF\xFE\x1F\x04\x3E\x04\r\0\n\0", 10), "По\r\n"},
+        {std::string("\xFE\xFF\x04\x1F\x04\x3E\0\r\0\n", 10), "По\r\n"},
+        {std::string("\xFF\xFE\x3D\xD8\x00\xDEx", 7), "😀\uFFFD"},
+        {std::string("\xFF\xFE\x00\xD8"
+                     "a\0",
+                     6),
+         "\uFFFDa"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DecodeStoredText(c.Bytes), c.Text) << c.Text;
+    }
+}
+
 TEST(SameTextTest, IgnoresCaseOfLatinAndCyrillicLettersOnly) {
     EXPECT_TRUE(SameText("Номер_slave_устройства", "НОМЕР_SLAVE_УСТРОЙСТВА"));
     EXPECT_TRUE(SameText("ёЁґЇ", "ЁёҐї"));
@@ -76,6 +116,11 @@ TEST_F(TextFileOnDisk, ReadsWindows1251IntoUtf8Lines) {
     Lines lines{"old"};
     ASSERT_TRUE(ReadTextLines(path, lines));
     EXPECT_EQ(lines, (Lines{"178=12,5 = Параметр №1", "180=0 = "}));
+    // The same file after an editor saved it as UTF-8.
+    WriteBytes(path, "\xEF\xBB\xBF"
+                     "178=12,5 = Параметр №1\r\n180=0 = \r\n");
+    ASSERT_TRUE(ReadTextLines(path, lines));
+    EXPECT_EQ(lines, (Lines{"178=12,5 = Параметр №1", "180=0 = "}));
 }
 
 TEST_F(TextFileOnDisk, MissingOrNonRegularFileIsNotRead) {
@@ -105,6 +150,38 @@ TEST_F(TextFileOnDisk, FailedWriteLeavesNothingBehind) {
     EXPECT_FALSE(WriteTextLines(dir.File("missing/RegData.mrd"), {"a"}));
 }
 
+TEST_F(TextFileOnDisk, TemporaryFilesOfCutSavesAreRemovedByTheNextSave) {
+    namespace fs = std::filesystem;
+    // The names this platform's save gives its temporary files.
+#ifdef _WIN32
+    const std::string ownNames[] = {".0123456789abcdef.tmp", ".FEDCBA9876543210.TMP"};
+    const std::string lookAlike = ".0123456789abcdeg.tmp";
+#else
+    const std::string ownNames[] = {".abcdefghijkl.tmp", ".0123ABCDwxyz.tmp"};
+    const std::string lookAlike = ".abcdefghijk.tmp";
+#endif
+    for (const std::string& name : ownNames) {
+        WriteBytes(path + name, "cut short");
+    }
+    // Names that only look alike, another file's leftover and a directory
+    // under an own name all stay.
+    const std::string other = dir.File("CfgMBus.txt") + ownNames[0];
+    const std::string kept[] = {path + lookAlike, path + ".tmp", other};
+    for (const std::string& name : kept) {
+        WriteBytes(name, "not ours");
+    }
+    fs::create_directory(path + ownNames[0] + "x");
+    ASSERT_TRUE(WriteTextLines(path, {"saved"}));
+    EXPECT_EQ(ReadBytes(path), "saved\r\n");
+    for (const std::string& name : ownNames) {
+        EXPECT_FALSE(fs::exists(path + name)) << name;
+    }
+    for (const std::string& name : kept) {
+        EXPECT_EQ(ReadBytes(name), "not ours") << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 5);
+}
+
 // Symbolic links need a privilege on Windows (and are not there under Wine).
 #ifndef _WIN32
 TEST_F(TextFileOnDisk, LeftoverTemporaryFileIsReplacedNotFollowed) {
@@ -115,6 +192,16 @@ TEST_F(TextFileOnDisk, LeftoverTemporaryFileIsReplacedNotFollowed) {
     EXPECT_EQ(ReadBytes(path), "new\r\n");
     EXPECT_EQ(ReadBytes(elsewhere), "untouched");
     EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp")) << "a name not made by the save";
+}
+
+TEST_F(TextFileOnDisk, LinkUnderATemporaryNameIsNotRemovedNorFollowed) {
+    const std::string elsewhere = dir.File("elsewhere");
+    WriteBytes(elsewhere, "untouched");
+    const std::string link = path + ".abcdefghijkl.tmp";
+    std::filesystem::create_symlink(elsewhere, link);
+    ASSERT_TRUE(WriteTextLines(path, {"saved"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(elsewhere), "untouched");
 }
 
 std::filesystem::perms Mode(const std::string& path) {
