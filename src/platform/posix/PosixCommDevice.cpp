@@ -1,5 +1,6 @@
 #include "PosixCommDevice.h"
 
+#include "ComPortName.h"
 #include "TermiosMode.h"
 
 #include <fcntl.h>
@@ -18,10 +19,6 @@
 namespace pelmbus {
 namespace {
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 void SetModemLine(int fd, int line, bool on) {
     // Pseudo-terminals have no modem lines; the ioctl then fails harmlessly.
     (void)ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
@@ -30,26 +27,11 @@ void SetModemLine(int fd, int line, bool on) {
 } // namespace
 
 std::string DevicePathForName(const std::string& name) {
-    std::string rest = name;
-    if (rest.rfind("\\\\.\\", 0) == 0) {
-        rest.erase(0, 4);
+    const std::optional<uint32_t> number = ComPortNumber(name);
+    if (!number) {
+        return name;
     }
-    if (rest.size() > 3 && rest.size() <= 12 && Upper(rest[0]) == 'C' && Upper(rest[1]) == 'O' &&
-        Upper(rest[2]) == 'M') {
-        uint64_t number = 0;
-        bool digits = true;
-        for (size_t i = 3; i < rest.size(); ++i) {
-            if (rest[i] < '0' || rest[i] > '9') {
-                digits = false;
-                break;
-            }
-            number = number * 10 + static_cast<uint64_t>(rest[i] - '0');
-        }
-        if (digits) {
-            return number == 0 ? std::string() : "/dev/ttyS" + std::to_string(number - 1);
-        }
-    }
-    return name;
+    return *number == 0 ? std::string() : "/dev/ttyS" + std::to_string(*number - 1);
 }
 
 std::unique_ptr<CommDevice> MakeCommDevice() {
