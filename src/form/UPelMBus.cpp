@@ -115,6 +115,8 @@ void TFPelMBus::FormCreate() {
     // The port's receive and send events feed the exchange monitor.
     InOutPort1->OnPriemDataReady = [this](TInOutPort& sender) { InOutPort1PriemDataReady(sender); };
     InOutPort1->OnPeredDataReady = [this](TInOutPort& sender) { InOutPort1PeredDataReady(sender); };
+    // The receive thread closed a device that is gone, or opened it again.
+    InOutPort1->OnPortOpenChange = [this](TInOutPort& /*sender*/) { ShowPortStatus(); };
     InOutPort1->LoadConfig();
     // Started also when the port did not open (it then idles until stopped)
     // and when connecting the link failed: the slave serves the master
