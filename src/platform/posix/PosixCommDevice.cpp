@@ -166,6 +166,7 @@ bool PosixCommDevice::SetTimeouts(const CommTimeouts& timeouts) {
 
 CommWait PosixCommDevice::WaitEvent(uint32_t& mask) {
     mask = 0;
+    DeviceGone = false;
     if (Fd < 0 || (EventMask & EvRxChar) == 0) {
         return CommWait::Failed;
     }
