@@ -63,6 +63,7 @@ std::string Line(std::string_view key, std::string_view value) {
 void TInOutPort::LoadConfig() {
     std::vector<std::string> lines;
     const TTextFileRead read = ReadTextFile(ExeDir + ConfigFileName, lines);
+    ConfigRead = read;
     ConfigUnreadable = read == TTextFileRead::Unreadable;
     if (read != TTextFileRead::Read) {
         return; // no file, or one that cannot be read: creation values stay

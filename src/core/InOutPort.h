@@ -4,8 +4,10 @@
 #pragma once
 
 #include "CommDevice.h"
+#include "ExchangeCounters.h"
 #include "Looker.h"
 #include "SystemServices.h"
+#include "TextFile.h"
 
 #include <array>
 #include <atomic>
@@ -98,6 +100,7 @@ public:
     bool SaveConfig(std::string& failure);
     bool SaveConfig();
     bool ConfigUnreadable = false;
+    TTextFileRead ConfigRead = TTextFileRead::Missing; // of the last LoadConfig
     void ListToConfig();
     void ConfigToList();
 
@@ -121,6 +124,8 @@ public:
 
     // Modbus RTU request handling: BufIn/LenIn in, BufOut/LenOut out.
     void ProcessRequest();
+    // What the receive thread saw of the exchange, for the journal.
+    ExchangeCounters Counters;
     static uint16_t CalcCRC(const uint8_t* start, int32_t count);
     static bool CheckCRC(const uint8_t* frame, int32_t length);
     // Writes the CRC behind a frame of `length` bytes in BufOut and returns
@@ -157,6 +162,9 @@ public:
     CommMode Dcb; // line settings of the last open
     CommTimeouts Timeouts;
     void SetPortActive(bool active);
+    // Why the last open failed, in the system's words; empty after a
+    // successful one.
+    std::string OpenFailure;
     bool OpenPort();
     bool SetTimeouts();
     void StartLooker();

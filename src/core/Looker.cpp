@@ -2,6 +2,7 @@
 
 #include "InOutPort.h"
 #include "ThreadPriority.h"
+#include "TimedWaits.h"
 
 #include <algorithm>
 #include <thread>
@@ -46,6 +47,7 @@ TLooker* TLooker::Current() {
 void TLooker::Start() {
     std::thread([self = shared_from_this()] {
         RaiseToTimeCriticalPriority();
+        RequestFineTimedWaits();
         self->Execute();
         {
             std::lock_guard lock(self->StateMutex);
@@ -143,6 +145,10 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
             return false;
         }
     }
+    // The response's time beyond its pauses, for the journal: from the
+    // first byte taken to the response handed to the line.
+    const auto started = std::chrono::steady_clock::now();
+    const uint16_t delay = port.ZaderOtveta;
     if (mask != EvRxChar || !port.ReceiveFrame()) {
         return !Stopped();
     }
@@ -158,6 +164,12 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
     // response; one the wait caught as it came gets one more send step.
     if (!SendResponse(channel, completedAtOnce)) {
         return false;
+    }
+    if (port.LenOut > 0) {
+        // A pause after each byte of the request and one before the handling.
+        const auto pauses = std::chrono::milliseconds(delay) * (port.LenIn + 1);
+        port.Counters.NoteBeyondPauses(std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started - pauses));
     }
     return HandOver(channel, &TInOutPort::DoPeredDataReady);
 }

@@ -67,6 +67,7 @@ int32_t TInOutPort::AppendCRC(int32_t length) {
 }
 
 int32_t TInOutPort::BuildException(uint8_t function, uint8_t code) {
+    Counters.CountException(code);
     BufOut[1] = static_cast<uint8_t>(function + 0x80);
     BufOut[2] = code;
     return 3;
@@ -78,12 +79,19 @@ void TInOutPort::ProcessRequest() {
     const uint8_t address = SlaveNomer;
     // A length beyond the receive block cannot be a request and must never
     // make the CRC check read past BufIn.
-    if (LenIn < 0 || LenIn > BlockSize || BufIn[0] != address) {
+    if (LenIn < 0 || LenIn > BlockSize) {
+        Counters.CountWrongLength();
+        LenOut = 0;
+        return;
+    }
+    if (BufIn[0] != address) {
+        Counters.CountOtherAddress();
         LenOut = 0;
         return;
     }
     BufOut[0] = address;
     if (!CheckCRC(BufIn.data(), LenIn)) {
+        Counters.CountBadCrc();
         LenOut = 0;
         return;
     }
@@ -123,6 +131,9 @@ void TInOutPort::ProcessRequest() {
         } else {
             length = BuildException(function, IllegalFunction);
         }
+    }
+    if (BufOut[1] == function) {
+        Counters.CountAnswered();
     }
     AppendCRC(length);
     SendFrame(BufOut.data(), LenOut);

@@ -53,11 +53,18 @@ bool TInOutPort::OpenPortLocked() {
     const std::string name = colon == std::string::npos ? std::string() : StrPort.substr(0, colon);
     const std::string mode = colon == std::string::npos ? std::string() : StrPort.substr(colon + 1);
 
+    // The system's text is taken right after the call that failed, before
+    // another call replaces it.
+    OpenFailure.clear();
+    const auto fail = [this](std::string why) {
+        OpenFailure = std::move(why);
+        return false;
+    };
     if (!Device && DeviceFactory) {
         Device = DeviceFactory();
     }
     if (!Device) {
-        return false;
+        return fail("нет последовательного порта");
     }
     if (Device->IsOpen()) {
         Device->Close();
@@ -65,19 +72,22 @@ bool TInOutPort::OpenPortLocked() {
     // From here on a failure keeps the device open until the next open or
     // close, so that nobody else takes the line in between.
     if (!Device->Open(name)) {
-        return false;
+        return fail(LastSystemErrorText());
     }
     CommMode settings = Dcb;
     if (!ParseCommMode(mode, settings)) {
-        return false;
+        return fail("неверный режим порта \"" + mode + "\"");
     }
     Dcb = settings;
     Dcb.EvtChar = EventCharacter;
     if (!Device->SetQueueSizes(SizeBufIn, SizeBufOut) || !Device->SetState(Dcb)) {
-        return false;
+        return fail(LastSystemErrorText());
     }
     LenIn = 0;
-    return Device->SetEventMask(EvRxChar) && SetTimeoutsLocked();
+    if (!Device->SetEventMask(EvRxChar) || !SetTimeoutsLocked()) {
+        return fail(LastSystemErrorText());
+    }
+    return true;
 }
 
 bool TInOutPort::SetTimeouts() {
@@ -163,6 +173,9 @@ bool TInOutPort::ReceiveFrame() {
     }
     LenIn = ReadPortBytes();
     if (LenIn <= 7) {
+        if (LenIn > 0) {
+            Counters.CountWrongLength();
+        }
         return false;
     }
     // Only this request's response may go out: the unsent tail of an earlier
@@ -209,6 +222,7 @@ int32_t TInOutPort::ReadPortBytes() {
     // More than BufIn holds cannot be a request (the longest is 209 bytes).
     if (ArrPriem.size() > static_cast<size_t>(BlockSize)) {
         ArrPriem.clear();
+        Counters.CountWrongLength();
         return 0;
     }
     const auto count = static_cast<int32_t>(ArrPriem.size());

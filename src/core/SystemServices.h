@@ -5,6 +5,7 @@
 #include "DateTimeText.h"
 #include "FormatSettings.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -33,6 +34,21 @@ bool FileIsReadOnly(const std::string& path);
 // gone. Temporary files of earlier saves of the same file that were cut
 // short are removed first (regular files under the save's own names only).
 std::error_code ReplaceFileContents(const std::string& path, std::string_view bytes);
+
+// Appends bytes at the end of the file at path, creating it when missing,
+// without flushing it to disk: for the journal, which must never wait for
+// the disk. A link at path is not followed. An empty code on success.
+std::error_code AppendToFile(const std::string& path, std::string_view bytes);
+
+// The size in bytes of the file at path; 0 when nothing exists there.
+std::error_code FileSizeOf(const std::string& path, std::uintmax_t& size);
+
+// Renames the file at from to to, replacing a file that is there.
+std::error_code RenameReplacing(const std::string& from, const std::string& to);
+
+// The operating system's text for the error of its last failed call on this
+// thread, in the user's language where the system has one.
+std::string LastSystemErrorText();
 
 // The present moment in the user's local time.
 TLocalDateTime LocalNow();

@@ -17,6 +17,7 @@ void TFPelMBus::LoadManualEntries() {
 
     std::vector<std::string> lines;
     const TTextFileRead read = ReadManualEntryFile(ManualEntriesPath(), lines);
+    FEntriesRead = read;
     FEntriesUnreadable = read == TTextFileRead::Unreadable;
     if (read != TTextFileRead::Read) {
         return; // no file: an empty list, the edits keep their texts

@@ -23,7 +23,27 @@ void ReleaseFailedLink(std::unique_ptr<MeteringLink>& link) {
     link.reset();
 }
 
+// The text of the exception being handled.
+std::string CurrentErrorText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Неизвестная ошибка";
+    }
+}
+
 } // namespace
+
+void TFPelMBus::JournalLinkFailure(const std::string& program, bool connect,
+                                   const std::string& error, bool unticked) {
+    if (connect) {
+        Journal.LinkConnectFailed(program, error, unticked);
+    } else {
+        Journal.LinkDisconnectFailed(program, error);
+    }
+}
 
 void TFPelMBus::ConnectPelApp(bool connect) {
     if (InOutPort1->ServerPel) {
@@ -47,22 +67,26 @@ void TFPelMBus::ConnectAutoPel(bool connect) {
                 AutoPel1RefreshData(sender, ind);
             };
             AutoPel->Connect();
+            Journal.LinkConnected("Pel.exe", AutoPel->StartedProgram());
             if (!CheckBox1.Checked()) {
                 CheckBox1.SetChecked(true);
             }
         } else if (AutoPel) {
             AutoPel->Disconnect();
             AutoPel.reset();
+            Journal.LinkDisconnected("Pel.exe");
             if (CheckBox1.Checked()) {
                 CheckBox1.SetChecked(false);
             }
         }
-    } catch (const EAutomationSystemError&) {
+    } catch (const EAutomationSystemError& e) {
+        JournalLinkFailure("Pel.exe", connect, e.what(), CheckBox1.Checked());
         AutoPel.reset();
         if (CheckBox1.Checked()) {
             CheckBox1.SetChecked(false);
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        JournalLinkFailure("Pel.exe", connect, e.what(), connect && CheckBox1.Checked());
         if (connect) {
             // A wrapper that failed to connect is released, so that the next
             // connect makes a new one instead of finding this one.
@@ -88,22 +112,26 @@ void TFPelMBus::ConnectAutoCltPel(bool connect) {
                 AutoPel1RefreshData(sender, ind);
             };
             AutoCltPel->Connect();
+            Journal.LinkConnected("CltPel.exe", AutoCltPel->StartedProgram());
             if (!CheckBox1.Checked()) {
                 CheckBox1.SetChecked(true);
             }
         } else if (AutoCltPel) {
             AutoCltPel->Disconnect();
             AutoCltPel.reset();
+            Journal.LinkDisconnected("CltPel.exe");
             if (CheckBox1.Checked()) {
                 CheckBox1.SetChecked(false);
             }
         }
-    } catch (const EAutomationSystemError&) {
+    } catch (const EAutomationSystemError& e) {
+        JournalLinkFailure("CltPel.exe", connect, e.what(), CheckBox1.Checked());
         AutoCltPel.reset();
         if (CheckBox1.Checked()) {
             CheckBox1.SetChecked(false);
         }
     } catch (...) {
+        JournalLinkFailure("CltPel.exe", connect, CurrentErrorText(), false);
         if (connect) {
             ReleaseFailedLink(AutoCltPel);
         }
@@ -129,7 +157,14 @@ void TFPelMBus::RefreshMessage() {
     if (FRefreshesQueued > 0) {
         return;
     }
-    ReportRefresh();
+    // The journal keeps what the error box shows, which nobody may see.
+    try {
+        ReportRefresh();
+    } catch (const std::exception& e) {
+        Journal.RefreshFailed(e.what());
+        throw;
+    }
+    Journal.RefreshSucceeded();
 }
 
 void TFPelMBus::ReportRefresh() {

@@ -23,6 +23,7 @@ void TFPelMBus::Button6Click() {
     port.StopLooker();
     port.StrPort = Edit10.Text();
     port.SetPortActive(true);
+    Journal.PortOpened(port, true);
     ShowPortStatus();
     if (port.PortOpen) {
         Button6.SetEnabled(false);
@@ -97,6 +98,7 @@ void TFPelMBus::Button7Click() {
 
 void TFPelMBus::CheckBox1Click() {
     InOutPort1->DataFlags[9] = CheckBox1.Checked();
+    const TLinkCauseScope cause(Journal, TLinkCause::Operator);
     ConnectPelApp(CheckBox1.Checked());
 }
 

@@ -82,6 +82,11 @@ TFPelMBus::TFPelMBus(TFormHost& host)
     BindInspector();
 
     Timer1.OnTimer = [this] { Timer1Timer(); };
+    JournalTimer.OnTimer = [this] {
+        if (InOutPort1) {
+            Journal.Periodic(InOutPort1->Counters);
+        }
+    };
 }
 
 // The port is freed by FormClose; a window that never closed frees it here,
@@ -104,6 +109,7 @@ std::vector<std::string> TFPelMBus::DataKindTexts() {
 void TFPelMBus::FormCreate() {
     FFormat = FHost.FormatSettings();
     ExeDir = FHost.ExecutableDirectory();
+    Journal.DecimalSeparator = FFormat.DecimalSeparator;
     LoadManualEntries();
 
     InOutPort1 = std::make_unique<TInOutPort>();
@@ -118,6 +124,11 @@ void TFPelMBus::FormCreate() {
     // The receive thread closed a device that is gone, or opened it again.
     InOutPort1->OnPortOpenChange = [this](TInOutPort& /*sender*/) { ShowPortStatus(); };
     InOutPort1->LoadConfig();
+    Journal.Started(Caption(), *InOutPort1);
+    Journal.FileLoaded("Файл настроек", InOutPort1->ExeDir + "CfgMBus.txt", InOutPort1->ConfigRead,
+                       "действуют настройки по умолчанию");
+    Journal.FileLoaded("Файл ручных значений", ManualEntriesPath(), FEntriesRead,
+                       "список ручных значений пуст");
     // Started also when the port did not open (it then idles until stopped)
     // and when connecting the link failed: the slave serves the master
     // whatever the link does, and the link's error goes to the error report
@@ -168,6 +179,7 @@ void TFPelMBus::SettingsToControls() {
 
     port.StrPort = Edit10.Text();
     port.SetPortActive(true);
+    Journal.PortOpened(port, false);
     ShowPortStatus();
 
     // The register inspector starts at register 0 in integer form.
@@ -212,13 +224,20 @@ void TFPelMBus::FormClose() {
     runStep("Не удалось сохранить настройки в файл \"" + InOutPort1->ExeDir +
                 "CfgMBus.txt\", он оставлен без изменений",
             [this](std::string& why) { return InOutPort1->SaveConfig(why); });
+    for (const std::string& failure : failures) {
+        Journal.SaveFailed(failure);
+    }
     std::string disconnectError;
-    RunCloseStep(
-        [this] {
-            ConnectPelApp(false);
-            return true;
-        },
-        disconnectError);
+    {
+        const TLinkCauseScope cause(Journal, TLinkCause::Close);
+        RunCloseStep(
+            [this] {
+                ConnectPelApp(false);
+                return true;
+            },
+            disconnectError);
+    }
+    Journal.Closed(InOutPort1->Counters);
     InOutPort1.reset();
 
     CloseFailure.clear();
@@ -268,6 +287,9 @@ void TFPelMBus::Timer1Timer() {
     // Unsigned difference: correct across the tick's wrap at 2^32.
     const uint32_t now = FHost.TickCount();
     if (now - LastReportTick > 60000u) {
+        Journal.WatchdogReconnect(InOutPort1->ServerPel ? "CltPel.exe" : "Pel.exe",
+                                  now - LastReportTick);
+        const TLinkCauseScope cause(Journal, TLinkCause::Watchdog);
         ConnectPelApp(false);
         ConnectPelApp(true);
     }

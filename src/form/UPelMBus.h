@@ -6,6 +6,7 @@
 
 #include "Controls.h"
 #include "FormHost.h"
+#include "FormJournal.h"
 #include "InOutPort.h"
 #include "MeteringLink.h"
 
@@ -190,14 +191,23 @@ public:
 
     TTimer Timer1{*this, "Timer1", 60000};
 
+    // The journal of what happened; the program gives it its file. Its own
+    // timer, so that the hourly line does not wait while the watchdog does.
+    TFormJournal Journal{[this] { return FHost.TickCount(); }};
+    TTimer JournalTimer{*this, "JournalTimer", 60000};
+
 private:
     static std::vector<std::string> DataKindTexts();
     std::string ManualEntriesPath() const;
     // "RegData.mrd" existed at start but could not be read: it is kept.
     bool FEntriesUnreadable = false;
+    TTextFileRead FEntriesRead = TTextFileRead::Missing;
     // Controls disabled while the data kinds are chosen.
     void SetSelectionMode(bool on);
     void ShowPortStatus();
+    // A failed connect or disconnect of `program`, for the journal.
+    void JournalLinkFailure(const std::string& program, bool connect, const std::string& error,
+                            bool unticked);
     // Handlers and looks of the three operator tabs, set once by the
     // constructor.
     void BindManualEntryTab();

@@ -27,6 +27,9 @@ public:
     virtual void Attach(const LinkIdentifiers& ids, EventSink sink, int32_t timeoutMs) = 0;
     // Unsubscribes and releases; safe when not attached.
     virtual void Detach() = 0;
+    // True when the last Attach started the application rather than
+    // finding it running.
+    virtual bool StartedProgram() const { return false; }
     // One DoCommand call on the attached object; throws EAutomationError.
     virtual std::string Call(const std::string& command, int32_t timeoutMs) = 0;
 };
@@ -47,6 +50,7 @@ public:
     void Connect() override;
     void Disconnect() override;
     bool Connected() const override { return connected_; }
+    bool StartedProgram() const override { return backend_->StartedProgram(); }
     std::string DoCommand(const std::string& command) override;
 
     const LinkIdentifiers& Identifiers() const { return ids_; }

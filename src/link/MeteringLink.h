@@ -26,6 +26,9 @@ public:
     // connected.
     virtual void Disconnect() = 0;
     virtual bool Connected() const = 0;
+    // True when the last Connect had to start the application, false when
+    // it found it running (or cannot tell).
+    virtual bool StartedProgram() const { return false; }
     // Sends one command text and returns the reply text (both UTF-8);
     // connects first when needed. A failed or timed-out call throws
     // EAutomationError.

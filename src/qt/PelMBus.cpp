@@ -5,6 +5,7 @@
 #include "AppStyle.h"
 #include "EventLoopChoice.h"
 #include "FormView.h"
+#include "Journal.h"
 #include "QtFormHost.h"
 #include "SignalClose.h"
 #include "UPelMBus.h"
@@ -23,7 +24,9 @@ int main(int argc, char** argv) {
     ApplyAppStyle(app);
 
     TQtFormHost host;
+    TJournal journal(host.ExecutableDirectory() + TJournal::FileName);
     TFPelMBus form(host);
+    form.Journal.Sink = &journal;
     TFormView view(form);
     host.SetWindow(&view);
     view.OnMBusData = [&form](uintptr_t wParam, intptr_t lParam) {
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
         }
         closedBySignal = true;
         form.QuietClose = true;
+        form.Journal.CloseCause = TCloseCause::Signal;
         view.close();
         QCoreApplication::exit(form.CloseFailure.empty() ? EXIT_SUCCESS : EXIT_FAILURE);
     };

@@ -13,6 +13,8 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace pelmbus {
@@ -70,38 +72,60 @@ private:
         HFONT* Font = nullptr;
     };
 
+    static constexpr wchar_t MainClassName[] = L"TFPelMBus";
+    static constexpr wchar_t PageClassName[] = L"TPelMBusPage";
+    static constexpr UINT_PTR SubclassId = 1;
+    static constexpr UINT FirstControlId = 100;
+    // A spin button without a buddy rests in the middle of this range, so
+    // that either arrow moves it and the direction shows which one was
+    // pressed.
+    static constexpr int SpinRest = 1;
+
+    // Creating and laying out (Win32FormLayout.cpp).
     void Build(TControl& control, HWND page);
+    void BuildPages(TPageControl& pages, HWND window);
     HWND Create(TControl& control, HWND page);
-    void ShowState(TControl& control);
-    void ShowTree(TControl& control);
-    void ShowPages();
+    void AddHint(const TSpeedButton& speed, HWND window, HWND page);
     // Places every window at its scaled design position, with fonts for
     // the present DPI.
     void Layout();
+    HFONT FontOf(const TControl& control);
     void MakeFonts();
     void DeleteFonts();
     int Scale(int value) const;
     RECT DesignRect(const TControl& control) const;
+
+    // The bridge to the form (Win32FormView.cpp).
+    void ShowState(TControl& control);
+    void ShowKindState(TControl& control, HWND window);
+    void ShowListItems(const TListBox& list, HWND window);
+    void ShowTree(TControl& control);
+    void ShowPages();
     bool EffectiveEnabled(const TControl& control) const;
     TControl* ModelOf(HWND window) const;
-
     LRESULT HandleMain(UINT message, WPARAM wParam, LPARAM lParam);
-    // Notifications of the controls, forwarded by their page (or the main
-    // window for the page control). True when handled; `result` then holds
-    // the answer.
-    bool HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    void HandleCommand(HWND control, UINT code);
-    void HandleUpDown(HWND control);
-    void DrawCheckListItem(const DRAWITEMSTRUCT& item);
+    void RunClose();
+
+    // Painting (Win32FormPaint.cpp): owner-drawn items and the colours of
+    // the controls. True when handled; `result` then holds the answer.
+    bool HandlePaintMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void DrawCheckListItem(const TCheckListBox& model, const DRAWITEMSTRUCT& item);
     void DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item);
     int TextWidth(const std::string& text, HFONT font) const;
-    void RunClose();
+
+    // The operator's input (Win32FormInput.cpp). Notifications of the
+    // controls, forwarded by their page (or the main window for the page
+    // control). True when handled; `result` then holds the answer.
+    bool HandleInputMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void HandleCommand(HWND control, UINT code);
+    void HandleUpDown(HWND control);
     void MoveFocus(bool backwards);
     void SelectPageByKeyboard(int step);
-
     static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         UINT_PTR id, DWORD_PTR data);
     LRESULT HandleControl(HWND window, TControl& model, UINT message, WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> HandlePageControl(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam);
 
     TForm& FForm;
     HINSTANCE FInstance;

@@ -20,6 +20,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <unistd.h>
 
 using namespace pelmbus;
 using namespace pelmbus::testsupport;
@@ -180,6 +182,88 @@ TEST_F(EndToEnd, SlowApplicationDoesNotDelayTheSlavesAnswers) {
     // application is asked without pause); one late answer on a loaded
     // machine is not that fault.
     EXPECT_GE(answered, 9) << "requests went unanswered while the program waited";
+}
+
+// What an engineer finds the next morning: the journal beside the program
+// holds the start, the files, the port, the link, the failed refreshes
+// folded, the exchange and the close by signal, in that order.
+TEST_F(EndToEnd, JournalTellsWhatHappenedInOrder) {
+    // Every refresh fails, many times a second; no events of its own: the
+    // refreshes come from the events pelsim raises until its limit.
+    pelsim::SimulatorProcess simulator(
+        {"--program", "server", "--period", "0.02", "--error-replies", "--event-limit", "100"},
+        ServerName);
+    QString error;
+    ASSERT_TRUE(simulator.Start(error)) << error.toStdString();
+    TAutoPel watcher;
+    int lastEvent = 0;
+    watcher.OnRefreshData = [&](MeteringLink&, int32_t ind) { lastEvent = ind; };
+    watcher.Connect();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program_.setProcessEnvironment(environment);
+    program_.setProcessChannelMode(QProcess::ForwardedChannels);
+    program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
+    ASSERT_TRUE(program_.waitForStarted(5000));
+
+    ctx_ = modbus_new_rtu(bridge_.MasterSidePath().c_str(), 9600, 'N', 8, 2);
+    ASSERT_NE(ctx_, nullptr);
+    modbus_set_response_timeout(ctx_, 1, 0);
+    ASSERT_EQ(modbus_connect(ctx_), 0) << modbus_strerror(errno);
+    modbus_set_slave(ctx_, 1);
+    std::vector<uint16_t> values(2);
+    ASSERT_TRUE(
+        SpinUntil([&] { return modbus_read_registers(ctx_, 0, 2, values.data()) == 2; }, 10000));
+    EXPECT_EQ(modbus_write_bit(ctx_, 0, 1), -1) << "function 5 gets exception 1";
+    EXPECT_EQ(modbus_read_registers(ctx_, 600, 2, values.data()), -1) << "exception 2";
+    modbus_set_slave(ctx_, 2);
+    modbus_set_response_timeout(ctx_, 0, 700000);
+    EXPECT_EQ(modbus_read_registers(ctx_, 0, 2, values.data()), -1) << "for another slave";
+    // A request for this slave whose CRC is wrong.
+    const uint8_t corrupt[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0C};
+    ASSERT_EQ(write(modbus_get_socket(ctx_), corrupt, sizeof corrupt),
+              static_cast<ssize_t>(sizeof corrupt));
+    ASSERT_TRUE(SpinUntil([&] { return lastEvent == 100; }, 10000));
+    SpinUntil([] { return false; }, 1500); // the corrupt frame's cycle, the last refreshes
+
+    program_.terminate(); // SIGTERM
+    ASSERT_TRUE(program_.waitForFinished(5000));
+    EXPECT_EQ(program_.exitCode(), 0);
+
+    std::vector<std::string> journal;
+    ASSERT_TRUE(ReadTextLines(dir_ + "PelMBus.log", journal));
+    std::string all;
+    for (const std::string& line : journal) {
+        EXPECT_TRUE(line.size() > 20 && line[4] == '-' && line[13] == ':' && line[19] == ' ')
+            << line;
+        all += line.substr(std::min<size_t>(line.size(), 20)) + "\n";
+    }
+    const std::string port = bridge_.SlaveSidePath() + ":9600,N,8,2";
+    const std::vector<std::string> expected{
+        "Запуск: Модуль ModBus v2.20, порт \"" + port +
+            "\", адрес 1, задержка ответа 0 мс, источник данных Pel.exe, связь с программой "
+            "включена\n",
+        "Файл настроек \"" + dir_ + "CfgMBus.txt\" прочитан\n",
+        "Файл ручных значений \"" + dir_ + "RegData.mrd\" не найден",
+        "Порт \"" + port + "\" открыт\n",
+        "Связь с программой Pel.exe установлена, программа уже работала\n",
+        "Ошибка обновления данных: ",
+        "Связь с программой Pel.exe разорвана при закрытии\n",
+        "Ошибка обновления данных повторилась ещё ",
+        "Обмен за 0 мин: ответов на запросы 1, исключений 2 (код 1 - 1, код 2 - 1), кадров для "
+        "других адресов 1, отброшено кадров: с неверной CRC 1, неверной длины 0, наибольшая "
+        "задержка ответа сверх пауз ",
+        "Программа закрыта по сигналу\n"};
+    size_t at = 0;
+    for (const std::string& part : expected) {
+        const size_t found = all.find(part, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << part << "\n" << all;
+        at = found + part.size();
+    }
+    // Each failure of the same text within a minute folds into one count.
+    EXPECT_LT(journal.size(), 16u) << all;
+    std::cout << all;
 }
 
 int main(int argc, char** argv) {

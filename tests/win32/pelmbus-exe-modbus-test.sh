@@ -95,4 +95,17 @@ iconv -f CP1251 -t UTF-8 "$work/station/CfgMBus.txt" | tr -d '\r' >"$work/config
 grep -qx "Настройка_COM_порта=COM7:9600,N,8,2" "$work/config.txt" || fail "CfgMBus.txt: port"
 grep -qx "Уставка_усреднения=6" "$work/config.txt" || fail "CfgMBus.txt: set point"
 [ "$(wc -l <"$work/config.txt")" -eq 17 ] || fail "CfgMBus.txt has not its seventeen lines"
+# The journal beside the program: Windows-1251, CR LF, its events in order.
+log="$work/station/PelMBus.log"
+[ -f "$log" ] || fail "PelMBus.log not written"
+[ "$(grep -c $'\r$' "$log")" -eq "$(wc -l <"$log")" ] || fail "PelMBus.log: a line without CR LF"
+iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r' | cut -c21- >"$work/journal.txt"
+expected=("Запуск: Модуль ModBus v2.20, порт \"COM7:9600,N,8,2\"" "Порт \"COM7:9600,N,8,2\" открыт"
+          "Обмен за .*: ответов на запросы [1-9]" "Программа закрыта из окна")
+line=0
+for pattern in "${expected[@]}"; do
+    found=$(tail -n +$((line + 1)) "$work/journal.txt" | grep -n -m1 -- "$pattern" | cut -d: -f1 || true)
+    [ -n "$found" ] || fail "PelMBus.log: no \"$pattern\" in order: $(cat "$work/journal.txt")"
+    line=$((line + found))
+done
 echo "pelmbus-exe-modbus-test: passed"

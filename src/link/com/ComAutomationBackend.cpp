@@ -20,6 +20,7 @@ enum class AttachStep { Obtain, Subscribe, Query, Done };
 struct AttachOutcome {
     std::atomic<AttachStep> Step{AttachStep::Obtain};
     HRESULT Status = S_OK;
+    bool Started = false; // no running object: a new one was created
 };
 
 struct CallOutcome {
@@ -102,6 +103,7 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
             if (FAILED(status)) {
                 status = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
                                           object.PutVoid());
+                outcome->Started = SUCCEEDED(status);
             }
             if (FAILED(status)) {
                 outcome->Status = status;
@@ -142,6 +144,7 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
         sink_ = localSink.Get();
         sink_->AddRef();
         remote_ = remote;
+        started_ = outcome->Started;
         return;
     }
     // Cut the sink off, so that a subscription the worker still makes or

@@ -32,6 +32,7 @@ public:
     void Attach(const LinkIdentifiers& ids, EventSink sink, int32_t timeoutMs) override;
     void Detach() override;
     std::string Call(const std::string& command, int32_t timeoutMs) override;
+    bool StartedProgram() const override { return started_; }
 
 private:
     std::unique_ptr<MtaWorker> worker_;
@@ -41,6 +42,7 @@ private:
     // Unsubscribing and releasing are calls on the object like DoCommand:
     // they wait the command time-out last given (the connect time-out before).
     int32_t releaseTimeoutMs_ = 0;
+    bool started_ = false;
 };
 
 } // namespace pelmbus::com

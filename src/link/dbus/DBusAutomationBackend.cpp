@@ -106,7 +106,7 @@ QDBusMessage DBusAutomationBackend::Await(const QDBusMessage& message, int timeo
     return pending.reply();
 }
 
-void DBusAutomationBackend::EnsureRunning(int32_t timeoutMs) const {
+bool DBusAutomationBackend::EnsureRunning(int32_t timeoutMs) const {
     QDBusMessage ask = BusCall(QStringLiteral("NameHasOwner"));
     ask << busName_;
     QDBusMessage reply = Await(ask, timeoutMs);
@@ -115,7 +115,7 @@ void DBusAutomationBackend::EnsureRunning(int32_t timeoutMs) const {
                                      ToUtf8(reply.errorName()));
     }
     if (reply.arguments().value(0).toBool()) {
-        return; // running already: used as it is
+        return false; // running already: used as it is
     }
     // Activation starts the program registered for the name and returns once
     // it owns the name, or with the bus's error when that fails.
@@ -126,6 +126,7 @@ void DBusAutomationBackend::EnsureRunning(int32_t timeoutMs) const {
         throw EAutomationSystemError(ErrorText(reply.errorName(), reply.errorMessage()),
                                      ToUtf8(reply.errorName()));
     }
+    return true;
 }
 
 bool DBusAutomationBackend::OffersInterface(int32_t timeoutMs) const {
@@ -156,7 +157,7 @@ void DBusAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, i
     objectPath_ = FromView(ids.ObjectPath);
     interface_ = FromView(ids.Interface);
 
-    EnsureRunning(timeoutMs);
+    started_ = EnsureRunning(timeoutMs);
     receiver_ = std::make_unique<RefreshDataReceiver>(std::move(sink));
     if (!Subscribe(true)) {
         receiver_.reset();

@@ -37,11 +37,13 @@ public:
     void Attach(const LinkIdentifiers& ids, EventSink sink, int32_t timeoutMs) override;
     void Detach() override;
     std::string Call(const std::string& command, int32_t timeoutMs) override;
+    bool StartedProgram() const override { return started_; }
 
 private:
     // Sends one call and waits for its reply or the bus's error.
     QDBusMessage Await(const QDBusMessage& message, int timeoutMs) const;
-    void EnsureRunning(int32_t timeoutMs) const;
+    // True when the program had to be started.
+    bool EnsureRunning(int32_t timeoutMs) const;
     bool OffersInterface(int32_t timeoutMs) const;
     bool Subscribe(bool on);
 
@@ -51,6 +53,7 @@ private:
     QString objectPath_;
     QString interface_;
     std::unique_ptr<RefreshDataReceiver> receiver_;
+    bool started_ = false;
 };
 
 } // namespace pelmbus

@@ -97,6 +97,72 @@ std::error_code LastError() {
     return {static_cast<int>(GetLastError()), std::system_category()};
 }
 
+// Puts `temporary` in the place of `target` once; the system's error code,
+// ERROR_SUCCESS when done. The old file stays as it was on failure.
+DWORD MoveIntoPlace(const std::wstring& target, const std::wstring& temporary, bool exists,
+                    DWORD old) {
+    if (exists) {
+        // ReplaceFileW keeps the old file's attributes, security and
+        // creation time; where it cannot, the new file gets the attributes
+        // and is moved over the old one.
+        if (ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+            return ERROR_SUCCESS;
+        }
+        if ((old & KeptAttributes) != 0) {
+            (void)SetFileAttributesW(temporary.c_str(), old & KeptAttributes);
+        }
+    }
+    if (MoveFileExW(temporary.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return ERROR_SUCCESS;
+    }
+    return GetLastError();
+}
+
+// Virus scanners and the search indexer open a freshly written file for a
+// moment, without sharing it: a save waits for such a holder a short while
+// before it is reported failed. The replace is tried only once both files
+// are free again (some implementations of ReplaceFileW leave a file behind
+// at each failed attempt). Renaming over a file that another handle holds
+// is refused as access denied, so that counts as held too.
+constexpr ULONGLONG SharingRetryMs = 2000;
+constexpr DWORD SharingRetryStepMs = 50;
+
+bool MayBeHeldForAMoment(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+// True while another handle holds `path` without sharing its deletion,
+// which a replace needs.
+bool HeldByAnother(const std::wstring& path) {
+    const HANDLE file =
+        CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+    CloseHandle(file);
+    return false;
+}
+
+DWORD MoveIntoPlaceWaitingForSharers(const std::wstring& target, const std::wstring& temporary,
+                                     bool exists, DWORD old) {
+    const ULONGLONG giveUp = GetTickCount64() + SharingRetryMs;
+    for (;;) {
+        while ((HeldByAnother(temporary) || (exists && HeldByAnother(target))) &&
+               GetTickCount64() < giveUp) {
+            Sleep(SharingRetryStepMs);
+        }
+        const DWORD error = MoveIntoPlace(target, temporary, exists, old);
+        if (!MayBeHeldForAMoment(error) || GetTickCount64() >= giveUp) {
+            return error;
+        }
+        Sleep(SharingRetryStepMs);
+    }
+}
+
 } // namespace
 
 bool FileIsReadOnly(const std::string& path) {
@@ -131,22 +197,10 @@ std::error_code ReplaceFileContents(const std::string& path, std::string_view by
     }
     bool replaced = false;
     if (written && closed) {
-        if (exists) {
-            // ReplaceFileW keeps the old file's attributes, security and
-            // creation time; where it cannot, the new file gets the
-            // attributes and is moved over the old one.
-            replaced = ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
-            if (!replaced && (old & KeptAttributes) != 0) {
-                (void)SetFileAttributesW(temporary.c_str(), old & KeptAttributes);
-            }
-        }
+        const DWORD error = MoveIntoPlaceWaitingForSharers(target, temporary, exists, old);
+        replaced = error == ERROR_SUCCESS;
         if (!replaced) {
-            replaced = MoveFileExW(temporary.c_str(), target.c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-            if (!replaced) {
-                failure = LastError();
-            }
+            failure = {static_cast<int>(error), std::system_category()};
         }
         // Not every implementation of ReplaceFileW carries the attributes
         // over (Wine's does not); put back any that went missing.
