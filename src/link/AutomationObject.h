@@ -62,7 +62,7 @@ public:
     int32_t CallTimeoutMs = 25000;
     // Longest wait for each call to the application while connecting.
     // Starting the program is not bounded by it: that takes as long as the
-    // bus allows for starting a service.
+    // bus (or COM) allows for starting a service.
     int32_t ConnectTimeoutMs = 25000;
 
 private:

@@ -5,7 +5,8 @@
 // default interface, whose first own method DoCommand is called through the
 // method table. Every call that reaches the application runs on a worker in
 // the multithreaded apartment and is waited for at most the link's time-out,
-// so a hung application never freezes the window for good.
+// so a hung application never freezes the window for good. Starting the
+// application is not a call: it waits as long as COM waits for the server.
 #pragma once
 
 #include "AutomationObject.h"
