@@ -56,6 +56,8 @@ public:
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
     std::function<void()> OnClose;
+    // The session ends: runs just before the close that WM_ENDSESSION makes.
+    std::function<void()> OnSessionEnd;
     // Run for every WM_MBUSDATA the loop delivers.
     std::function<void(uintptr_t wParam, intptr_t lParam)> OnMBusData;
 
