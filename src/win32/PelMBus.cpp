@@ -54,6 +54,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
         form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
+    view.OnSessionEnd = [&form] { form.Journal.CloseCause = TCloseCause::Shutdown; };
 
     form.RunGuarded([&] { form.FormCreate(); });
     view.Show(showCommand);

@@ -316,6 +316,9 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
         // The session ends and the process with it once this returns: the
         // files are written now.
         if (wParam != FALSE) {
+            if (OnSessionEnd) {
+                OnSessionEnd();
+            }
             RunClose();
         }
         return 0;

@@ -49,6 +49,8 @@ public:
     std::function<void()> OnClose;
     // Run for every WM_MAINTHREADWORK the loop delivers.
     std::function<void()> OnMainThreadWork;
+    // The session ends: runs just before the close that WM_ENDSESSION makes.
+    std::function<void()> OnSessionEnd;
     // Run for every WM_MBUSDATA the loop delivers.
     std::function<void(uintptr_t wParam, intptr_t lParam)> OnMBusData;
 
