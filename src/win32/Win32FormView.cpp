@@ -16,8 +16,7 @@
 
 namespace pelmbus {
 
-TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
-    : FForm(form), FInstance(instance), FWorkEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance) : FForm(form), FInstance(instance) {
     static const bool registered = [instance] {
         WNDCLASSEXW main{};
         main.cbSize = sizeof main;
@@ -50,7 +49,6 @@ TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
         // No desktop, or the class could not be registered: a program
         // without its window could neither answer nor be closed.
         const std::string why = LastSystemErrorText();
-        CloseHandle(FWorkEvent);
         throw std::runtime_error("Не удалось создать окно программы: " + why);
     }
     FDpi = WindowDpi(FWindow);
@@ -59,14 +57,14 @@ TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
         Build(*child, FWindow);
     }
     Layout();
-    for (Bound& bound : FBound) {
+    for (TBound& bound : FBound) {
         ShowState(*bound.Model);
     }
     ShowPages();
 }
 
 TWin32FormView::~TWin32FormView() {
-    for (Bound& bound : FBound) {
+    for (TBound& bound : FBound) {
         bound.Model->OnViewUpdate = nullptr;
     }
     for (const auto& [timer, id] : FTimers) {
@@ -79,7 +77,6 @@ TWin32FormView::~TWin32FormView() {
     for (const auto& [color, brush] : FBrushes) {
         DeleteObject(brush);
     }
-    CloseHandle(FWorkEvent);
 }
 
 HWND TWin32FormView::WindowOf(const TControl& control) const {
@@ -314,7 +311,9 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     switch (message) {
     case WM_MAINTHREADWORK:
-        RunQueuedWork();
+        if (OnMainThreadWork) {
+            OnMainThreadWork();
+        }
         return 0;
     case WM_TIMER:
         for (const auto& [timer, id] : FTimers) {
@@ -425,28 +424,6 @@ void TWin32FormView::RunClose() {
     FClosed = true;
     if (OnClose) {
         OnClose();
-    }
-}
-
-// --- work from other threads ---
-
-void TWin32FormView::PostWork(std::function<void()> work) {
-    {
-        std::lock_guard lock(FWorkMutex);
-        FWork.push_back(std::move(work));
-    }
-    SetEvent(FWorkEvent);
-    PostMessageW(FWindow, WM_MAINTHREADWORK, 0, 0);
-}
-
-void TWin32FormView::RunQueuedWork() {
-    std::deque<std::function<void()>> work;
-    {
-        std::lock_guard lock(FWorkMutex);
-        work.swap(FWork);
-    }
-    for (auto& item : work) {
-        item();
     }
 }
 

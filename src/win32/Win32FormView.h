@@ -9,10 +9,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,8 +19,8 @@ namespace pelmbus {
 
 class TWin32FormView {
 public:
-    // Private messages of the main window besides WM_MBUSDATA: work that
-    // another thread handed to the main thread waits in a queue.
+    // The main window's private message besides WM_MBUSDATA: work that
+    // another thread handed to the main thread waits in the host's queue.
     static constexpr UINT WM_MAINTHREADWORK = WM_APP + 1;
 
     // Builds the window hidden; Show() shows it. Throws std::runtime_error
@@ -47,18 +45,11 @@ public:
     // the message was used.
     bool PreTranslate(const MSG& message);
 
-    // Queues work for the main thread; safe from any thread. It runs when
-    // the loop delivers the window's WM_MAINTHREADWORK, or earlier when the
-    // main thread waits for the metering application: WorkEvent() is set
-    // whenever work is queued, and that wait runs RunQueuedWork(). Work still
-    // queued when the window is gone is dropped.
-    void PostWork(std::function<void()> work);
-    HANDLE WorkEvent() const { return FWorkEvent; }
-    void RunQueuedWork();
-
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
     std::function<void()> OnClose;
+    // Run for every WM_MAINTHREADWORK the loop delivers.
+    std::function<void()> OnMainThreadWork;
     // Run when the Windows session ends, before the close. `callOnStack`
     // is true when a handler of this window is still on the stack (the end
     // arrived inside a wait for the station's program): the files must be
@@ -88,10 +79,9 @@ private:
         TWin32FormView& FView;
     };
 
-    struct Bound {
+    struct TBound {
         TControl* Model = nullptr;
         HWND Window = nullptr;
-        HFONT* Font = nullptr;
     };
 
     static constexpr wchar_t MainClassName[] = L"TFPelMBus";
@@ -163,7 +153,7 @@ private:
     HFONT FFont = nullptr;
     HFONT FBoldFont = nullptr;
     std::map<std::string, HFONT> FOwnFonts;
-    std::vector<Bound> FBound;
+    std::vector<TBound> FBound;
     std::map<const TControl*, HWND> FWindows;
     std::map<HWND, TControl*> FModels;
     std::vector<HWND> FPages;
@@ -179,10 +169,6 @@ private:
     bool FCloseWhenUnwound = false;
     // The control that had the focus when the window was last deactivated.
     HWND FFocusWhenLeft = nullptr;
-
-    std::mutex FWorkMutex;
-    std::deque<std::function<void()>> FWork;
-    HANDLE FWorkEvent = nullptr;
 };
 
 } // namespace pelmbus

@@ -3,6 +3,7 @@
 #include "AutomationErrors.h"
 #include "ComSupport.h"
 #include "DefaultInterface.h"
+#include "LinkErrorTexts.h"
 #include "MtaWorker.h"
 #include "RefreshDataSink.h"
 
@@ -47,10 +48,6 @@ std::string ErrorInfoText() {
     return description.Utf8();
 }
 
-std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
-
 // What obtaining the object left for subscribing, owned by jobs on the
 // worker thread.
 struct ObtainedObject {
@@ -83,8 +80,8 @@ struct RemoteObject {
     }
 };
 
-ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers)
-    : worker_(std::make_unique<MtaWorker>(handOvers)) {}
+ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers, HANDLE handOverPosted)
+    : worker_(std::make_unique<MtaWorker>(handOvers, handOverPosted)) {}
 
 ComAutomationBackend::~ComAutomationBackend() {
     Detach();
@@ -208,12 +205,11 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
                                "Timeout");
     }
     if (step == AttachStep::Subscribe) {
-        throw EAutomationError("Не удалось подписаться на событие RefreshData программы " +
-                                   program_ + ": " + HResultText(status),
+        throw EAutomationError(linktext::SubscriptionRefused(program_) + ": " + HResultText(status),
                                HResultName(status));
     }
-    throw EAutomationError("Программа " + program_ + " не предоставляет интерфейс " +
-                               std::string(ids.InterfaceId) + ": " + HResultText(status),
+    throw EAutomationError(linktext::InterfaceMissing(program_, ids.InterfaceId) + ": " +
+                               HResultText(status),
                            HResultName(status));
 }
 
@@ -257,8 +253,7 @@ std::string ComAutomationBackend::Call(const std::string& command, int32_t timeo
         },
         timeoutMs);
     if (!finished) {
-        throw EAutomationError("Программа " + program_ + " не ответила за " +
-                                   std::to_string(timeoutMs) + " мс на команду " + Quoted(command),
+        throw EAutomationError(linktext::NoAnswerToCommand(program_, timeoutMs, command),
                                "Timeout");
     }
     if (FAILED(outcome->Status)) {

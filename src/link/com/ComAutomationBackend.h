@@ -12,6 +12,8 @@
 #include "AutomationObject.h"
 #include "MainThreadHandOvers.h"
 
+#include <windows.h>
+
 #include <memory>
 #include <string>
 
@@ -24,8 +26,10 @@ struct RemoteObject;
 class ComAutomationBackend : public AutomationBackend {
 public:
     // While it waits for the application the main thread runs `handOvers`
-    // (when given) and serves its apartment, and nothing else.
-    explicit ComAutomationBackend(MainThreadHandOvers* handOvers = nullptr);
+    // (when given) the moment `handOverPosted`, their event, is set, and
+    // serves its apartment, and nothing else.
+    explicit ComAutomationBackend(MainThreadHandOvers* handOvers = nullptr,
+                                  HANDLE handOverPosted = nullptr);
     ~ComAutomationBackend() override;
     ComAutomationBackend(const ComAutomationBackend&) = delete;
     ComAutomationBackend& operator=(const ComAutomationBackend&) = delete;

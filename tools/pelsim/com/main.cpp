@@ -15,6 +15,7 @@
 #include "ComSupport.h"
 #include "Pel_TLB.h"
 #include "Registration.h"
+#include "WideText.h"
 
 #include <windows.h>
 
@@ -83,7 +84,7 @@ std::wstring ExecutablePath() {
 std::string LocaleDecimalSeparator() {
     wchar_t separator[8] = L".";
     GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
-    return pelmbus::com::WideToUtf8(separator, wcslen(separator));
+    return pelmbus::Utf8FromWide(separator);
 }
 
 int Serve(ITypeLib* typeLib, const pelsim::SimulatorSettings& settings) {
@@ -172,7 +173,7 @@ int main() {
                         pelsim::SimulatorUsage().c_str());
             return 0;
         } else {
-            options.push_back(pelmbus::com::WideToUtf8(arg.data(), arg.size()));
+            options.push_back(pelmbus::Utf8FromWide(arg));
             if (!optionText.empty()) {
                 optionText += L" ";
             }
@@ -196,8 +197,7 @@ int main() {
         ComRef<ITypeLib> typeLib;
         const HRESULT hr = LoadTypeLibEx(exePath.c_str(), REGKIND_NONE, typeLib.Put());
         if (FAILED(hr)) {
-            result = Fail("no type library in " +
-                          pelmbus::com::WideToUtf8(exePath.data(), exePath.size()) + ": " +
+            result = Fail("no type library in " + pelmbus::Utf8FromWide(exePath) + ": " +
                           pelmbus::com::HResultText(hr));
         } else if (registerServer || unregisterServer) {
             std::string message;

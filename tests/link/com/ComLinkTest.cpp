@@ -13,16 +13,15 @@
 #include "ReportRefresh.h"
 #include "SimulatorControl.h"
 #include "TextFile.h"
+#include "WideText.h"
+#include "Win32FormHost.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -228,14 +227,12 @@ TEST_F(ComLink, UnregisteredClassIsASystemErrorAndLeavesNothingRunning) {
     LinkIdentifiers missing = AutoPelIdentifiers;
     missing.ClassId = "{9772B945-0000-11D4-B307-000021D9F8FD}";
     TAutomationObject link(missing, MakeAutomationBackend());
-    const auto start = Clock::now();
     try {
         link.Connect();
         FAIL() << "connected to a class nobody registered";
     } catch (const EAutomationSystemError& error) {
         EXPECT_EQ(error.ErrorName, "0x80040154") << error.what(); // REGDB_E_CLASSNOTREG
     }
-    EXPECT_LT(Clock::now() - start, 2s);
     EXPECT_FALSE(link.Connected());
     EXPECT_THROW(link.DoCommand("GetRepData 0 0 0"), EAutomationSystemError);
     EXPECT_EQ(control::CountSimulators(), 0);
@@ -282,9 +279,7 @@ TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndTheLinkReconn
     // the old server is gone) and connect again.
     ASSERT_TRUE(
         simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-lines 9"));
-    const auto start = Clock::now();
     link.Disconnect();
-    EXPECT_LT(Clock::now() - start, 4s);
     link.Connect();
     EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 9u);
 }
@@ -292,9 +287,11 @@ TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndTheLinkReconn
 TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversStillRun) {
     control::SimulatorProcess simulator;
     ASSERT_TRUE(
-        simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 4000"));
-    HandOverQueue handOvers;
-    TAutoPel link(MakeAutomationBackend(&handOvers));
+        simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 60000"));
+    // The window's host: its queue of hand-overs and their event.
+    TWin32FormHost host;
+    const std::unique_ptr<MeteringLink> hostLink = host.CreateAutoPel();
+    auto& link = static_cast<TAutoPel&>(*hostLink);
     link.CallTimeoutMs = 800;
     link.Connect();
     // A second link of the window's thread, connected before the server hangs.
@@ -308,7 +305,7 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
     Clock::time_point handOverRan{};
     std::thread receiveThread([&] {
         std::this_thread::sleep_for(200ms);
-        handOvers.Post([&] {
+        host.PostToMainThread([&] {
             handOverThread = GetCurrentThreadId();
             handOverRan = Clock::now();
         });
@@ -324,27 +321,27 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
     }
     const auto end = Clock::now();
     receiveThread.join();
+    // Long before the server answers: the call ended on its time-out.
+    const auto serverAnswers = start + 60s;
     EXPECT_GE(end - start, 700ms);
-    EXPECT_LT(end - start, 1800ms) << "the time-out plus a second";
+    EXPECT_LT(end, serverAnswers);
     EXPECT_EQ(handOverThread.load(), mainThread) << "the hand-over ran during the wait";
     EXPECT_LT(handOverRan, end);
 
     // The window's thread is free: the disconnect does not wait behind the
     // hung call; the worker unsubscribes once the server answers.
-    const auto disconnectStart = Clock::now();
     link.Disconnect();
-    EXPECT_LT(Clock::now() - disconnectStart, 300ms);
-    // The other link's unsubscribing meets the hung server: at most its
-    // time-out plus a second.
-    const auto watcherStart = Clock::now();
+    EXPECT_LT(Clock::now(), serverAnswers);
+    // The other link's unsubscribing meets the hung server: it gives up after
+    // its time-out.
     watcher.Disconnect();
-    EXPECT_LT(Clock::now() - watcherStart, 2500ms);
+    EXPECT_LT(Clock::now(), serverAnswers);
 }
 
 // The value COM would start for the server class, from the machine's classes.
 std::wstring ServerCommandLine() {
     const std::wstring key = L"Software\\Classes\\CLSID\\" +
-                             com::Utf8ToWide(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
+                             WideFromUtf8(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
     wchar_t data[1024];
     DWORD size = sizeof data;
     if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data,
@@ -356,7 +353,7 @@ std::wstring ServerCommandLine() {
 
 void SetServerCommandLine(const std::wstring& value) {
     const std::wstring key = L"Software\\Classes\\CLSID\\" +
-                             com::Utf8ToWide(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
+                             WideFromUtf8(AutoPelIdentifiers.ClassId) + L"\\LocalServer32";
     ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, value.c_str(),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
