@@ -3,7 +3,6 @@
 // non-zero status when a file could not be stored, which is then told on
 // standard error: nobody may be at the screen to close a message window.
 #include "AppStyle.h"
-#include "EventLoopChoice.h"
 #include "FormView.h"
 #include "Journal.h"
 #include "QtFormHost.h"
@@ -18,7 +17,6 @@
 using namespace pelmbus;
 
 int main(int argc, char** argv) {
-    ChooseEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName("ModBus");
     ApplyAppStyle(app);
