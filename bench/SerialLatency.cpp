@@ -15,6 +15,7 @@
 #include "InOutPort.h"
 #include "PtyBridge.h"
 #include "ThreadPriority.h"
+#include "TimedWaits.h"
 
 #include <modbus.h>
 
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     // thread's priority, so that the machine's other work does not show up
     // as the program's latency.
     RaiseToTimeCriticalPriority();
+    RequestFineTimedWaits();
     testsupport::PtyBridge bridge;
     TInOutPort port;
     port.StrPort = bridge.SlaveSidePath() + ":9600,N,8,2";

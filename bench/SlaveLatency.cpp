@@ -34,6 +34,7 @@
 #include "PtyBridge.h"
 #include "QtFormHost.h"
 #include "ThreadPriority.h"
+#include "TimedWaits.h"
 #include "UPelMBus.h"
 
 #include <QApplication>
@@ -222,6 +223,7 @@ Clock::duration PelMBusFloor(const RawMaster::Timing& timing, int delay) {
 // A libmodbus RTU slave on its own thread, address 1, 512 registers.
 void RunLibmodbusSlave(const std::string& path, std::atomic<bool>& ready) {
     RaiseToTimeCriticalPriority();
+    RequestFineTimedWaits();
     modbus_t* ctx = modbus_new_rtu(path.c_str(), 9600, 'N', 8, 2);
     modbus_mapping_t* map = modbus_mapping_new(0, 0, 512, 0);
     if (ctx == nullptr || map == nullptr || modbus_set_slave(ctx, 1) != 0 ||
@@ -268,6 +270,7 @@ void RunMaster(const Options& options, const std::string& pelmbusPath,
                std::atomic<Clock::rep>& receiveEvent,
                const std::function<double()>& receiveThreadSeconds, Results& results) {
     RaiseToTimeCriticalPriority();
+    RequestFineTimedWaits();
     RawMaster pelmbus(pelmbusPath);
     RawMaster libmodbus(libmodbusPath);
     if (!pelmbus.Ok() || !libmodbus.Ok()) {
@@ -370,6 +373,7 @@ Summary MeasurePause(std::chrono::milliseconds length, int count) {
     std::vector<double> lasted;
     std::thread([&] {
         RaiseToTimeCriticalPriority();
+        RequestFineTimedWaits();
         auto looker = std::make_shared<TLooker>(nullptr, std::make_shared<TChannelSync>());
         for (int i = 0; i < count; ++i) {
             const Clock::time_point start = Clock::now();
@@ -437,6 +441,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<testsupport::PtyBridge> libmodbusLine;
     std::thread([&] {
         RaiseToTimeCriticalPriority();
+        RequestFineTimedWaits();
         pelmbusLine = std::make_unique<testsupport::PtyBridge>();
         libmodbusLine = std::make_unique<testsupport::PtyBridge>();
     }).join();
@@ -472,7 +477,7 @@ int main(int argc, char** argv) {
         receiveThread.Watch(port);
         port.SetPortActive(true);
         port.StartLooker();
-        return port.PortOpen;
+        return port.PortOpen.load();
     };
     const auto measureIdle = [] {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));

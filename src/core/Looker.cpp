@@ -2,6 +2,7 @@
 
 #include "InOutPort.h"
 #include "ThreadPriority.h"
+#include "TimedWaits.h"
 
 #include <algorithm>
 #include <thread>
@@ -17,19 +18,9 @@ constexpr std::chrono::milliseconds QueueFullPause{1};
 // A write that fails outright is retried this often, for this long.
 constexpr std::chrono::milliseconds FailedWritePause{10};
 constexpr std::chrono::milliseconds FailedWriteLimit{1000};
-// How long the receive thread watches for the main thread to run a handed
-// over event before it sleeps. Waking a sleeping thread again costs tens of
-// microseconds, on a busy virtual machine a few hundred, on every request;
-// the main thread usually takes the event well within this.
-constexpr std::chrono::microseconds HandOverWatch{500};
-
-void RelaxWhileWatching() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
+// A device is taken for gone, and closed, when it has failed as gone on this
+// many passes in a row (one pass every cycle pause).
+constexpr int LostDeviceCycles = 2;
 
 } // namespace
 
@@ -43,6 +34,7 @@ TLooker* TLooker::Current() {
 void TLooker::Start() {
     std::thread([self = shared_from_this()] {
         RaiseToTimeCriticalPriority();
+        RequestFineTimedWaits();
         self->Execute();
         {
             std::lock_guard lock(self->StateMutex);
@@ -116,12 +108,16 @@ void TLooker::Execute() {
 
 bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
     TInOutPort& port = *Port;
+    if (!port.PortOpen) {
+        return RetryOpen(channel);
+    }
     CommDevice* device = port.Device.get();
     uint32_t mask = 0;
     const CommWait wait = device != nullptr ? device->WaitEvent(mask) : CommWait::Failed;
     if (wait == CommWait::Failed) {
-        return true; // not open: try again after the next pause
+        return WatchForLostDevice(channel, device);
     }
+    FLostCycles = 0;
     const bool completedAtOnce = wait == CommWait::Completed;
     if (!completedAtOnce) {
         // A stop or a wake for the channel lock that came before the wait
@@ -163,6 +159,39 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
             std::chrono::steady_clock::now() - started - pauses));
     }
     return HandOver(channel, &TInOutPort::DoPeredDataReady);
+}
+
+bool TLooker::WatchForLostDevice(std::unique_lock<std::mutex>& channel, const CommDevice* device) {
+    // Any other failure (a line error, a driver that refused one wait) is
+    // tried again after the next pause, on the same handle.
+    if (device == nullptr || !device->Gone()) {
+        FLostCycles = 0;
+        return true;
+    }
+    if (++FLostCycles < LostDeviceCycles) {
+        return true;
+    }
+    FLostCycles = 0;
+    Port->CloseLostDevice();
+    FNextOpen = FPauseClock.Now() + Port->ReopenInterval;
+    return HandOver(channel, &TInOutPort::DoPortOpenChange);
+}
+
+bool TLooker::RetryOpen(std::unique_lock<std::mutex>& channel) {
+    // The opener of the port has just tried: the first retry waits a whole
+    // interval.
+    const TPauseClock::TimePoint now = FPauseClock.Now();
+    if (!FNextOpen) {
+        FNextOpen = now + Port->ReopenInterval;
+    }
+    if (now < *FNextOpen) {
+        return true;
+    }
+    FNextOpen = now + Port->ReopenInterval;
+    if (!Port->ReopenPortLocked()) {
+        return true;
+    }
+    return HandOver(channel, &TInOutPort::DoPortOpenChange);
 }
 
 bool TLooker::SendResponse(std::unique_lock<std::mutex>& channel, bool resendUntilDone) {
@@ -223,28 +252,15 @@ bool TLooker::HandOver(std::unique_lock<std::mutex>& channel, PortEvent event) {
     port.PostToMainThread(
         [self = shared_from_this(), event, serial] { self->RunHandedOver(event, serial); });
     channel.unlock();
-    WatchForHandOver(serial);
     {
         std::unique_lock lock(StateMutex);
-        Wakeup.wait(lock, [&] { return FStopped.load() || HandOversRun.load() >= serial; });
+        Wakeup.wait(lock, [&] { return FStopped.load() || HandOversRun >= serial; });
     }
     if (Stopped()) {
         return false;
     }
     channel.lock();
     return !Stopped();
-}
-
-void TLooker::WatchForHandOver(uint64_t serial) {
-    // With one processor the main thread cannot run while this one watches.
-    static const bool otherProcessors = std::thread::hardware_concurrency() > 1;
-    if (!otherProcessors) {
-        return;
-    }
-    const auto until = std::chrono::steady_clock::now() + HandOverWatch;
-    while (HandOversRun.load() < serial && !Stopped() && std::chrono::steady_clock::now() < until) {
-        RelaxWhileWatching();
-    }
 }
 
 void TLooker::RunHandedOver(PortEvent event, uint64_t serial) {
@@ -255,7 +271,7 @@ void TLooker::RunHandedOver(PortEvent event, uint64_t serial) {
     }
     {
         std::lock_guard lock(StateMutex);
-        HandOversRun.store(std::max(HandOversRun.load(), serial));
+        HandOversRun = std::max(HandOversRun, serial);
     }
     Wakeup.notify_all();
 }

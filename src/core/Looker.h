@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace pelmbus {
 
+class CommDevice;
 class TInOutPort;
 
 // Shared by a port and every receive thread it started, so that a thread
@@ -74,6 +76,11 @@ private:
     // One pass of the loop after the cycle pause, with the channel locked.
     // False when the thread was stopped; the lock may then be released.
     bool RunCycle(std::unique_lock<std::mutex>& channel);
+    // A wait that failed: closes the device once it has been gone for
+    // LostDeviceCycles passes in a row. False when the thread was stopped.
+    bool WatchForLostDevice(std::unique_lock<std::mutex>& channel, const CommDevice* device);
+    // The port is not open: tries its settings again every ReopenInterval.
+    bool RetryOpen(std::unique_lock<std::mutex>& channel);
     bool SendResponse(std::unique_lock<std::mutex>& channel, bool resendUntilDone);
     bool PauseUnlocked(std::unique_lock<std::mutex>& channel, std::chrono::milliseconds duration,
                        bool precise);
@@ -81,9 +88,6 @@ private:
     // Runs the event on the main thread and waits until it has run.
     bool HandOver(std::unique_lock<std::mutex>& channel, PortEvent event);
     void RunHandedOver(PortEvent event, uint64_t serial);
-    // Returns when the main thread has run hand-over `serial`, the looker is
-    // stopped or a short watch has passed; the caller then waits as usual.
-    void WatchForHandOver(uint64_t serial);
 
     std::shared_ptr<TChannelSync> Sync;
     std::atomic<bool> FStopped{false};
@@ -92,10 +96,12 @@ private:
     std::mutex StateMutex;
     std::condition_variable Wakeup;
     uint64_t HandOversPosted = 0;
-    // Written under StateMutex; read without it while the receive thread
-    // watches for the main thread.
-    std::atomic<uint64_t> HandOversRun{0};
+    uint64_t HandOversRun = 0;
     bool Finished = false;
+    // Receive thread only: passes in a row that found the device gone, and
+    // when the port is next tried while it is not open.
+    int FLostCycles = 0;
+    std::optional<TPauseClock::TimePoint> FNextOpen;
 };
 
 } // namespace pelmbus

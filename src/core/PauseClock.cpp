@@ -1,6 +1,6 @@
 #include "PauseClock.h"
 
-#include "WakeMargin.h"
+#include "TimedWaits.h"
 
 namespace pelmbus {
 namespace {
@@ -13,14 +13,9 @@ public:
         if (!precise) {
             return wakeup.wait_until(lock, due, done);
         }
-        // Each thread's wake-ups are late by their own amounts.
-        thread_local TWakeMargin margin;
-        const TimePoint wake = due - margin.Current();
-        if (Now() < wake) {
-            if (wakeup.wait_until(lock, wake, done)) {
-                return true;
-            }
-            margin.Observe(Now() - wake);
+        const TimePoint wake = due - PreciseEndMargin();
+        if (Now() < wake && wakeup.wait_until(lock, wake, done)) {
+            return true;
         }
         if (Now() >= due) {
             return false;

@@ -17,9 +17,9 @@ public:
     virtual TimePoint Now() = 0;
     // Blocks on `wakeup`, with `lock` held on entry and on return, until
     // `due` or until `done` holds; returns done(). A `precise` wait sleeps
-    // until a margin before `due` and passes the rest checking the clock
-    // (with `lock` released), so that the end comes when due rather than
-    // when a late wake-up comes.
+    // until a fixed margin before `due` and passes the rest checking the
+    // clock (with `lock` released), so that the end comes when due rather
+    // than when a late wake-up comes.
     virtual bool WaitUntil(std::condition_variable& wakeup, std::unique_lock<std::mutex>& lock,
                            TimePoint due, const std::function<bool()>& done, bool precise) = 0;
 

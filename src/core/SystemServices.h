@@ -31,7 +31,8 @@ bool FileIsReadOnly(const std::string& path);
 // bits (a new file gets the usual ones); it is flushed to disk and renamed
 // over path, and the directory is flushed so that a power loss cannot undo
 // the rename. An empty code on success; on failure the temporary file is
-// gone.
+// gone. Temporary files of earlier saves of the same file that were cut
+// short are removed first (regular files under the save's own names only).
 std::error_code ReplaceFileContents(const std::string& path, std::string_view bytes);
 
 // Appends bytes at the end of the file at path, creating it when missing,

@@ -43,6 +43,47 @@ inline constexpr TColor clDefault = 0xFF000000u;
 
 class TWinControl;
 class TForm;
+class TLabel;
+class TGroupBox;
+class TEdit;
+class TUpDown;
+class TCheckBox;
+class TCheckListBox;
+class TButton;
+class TComboBox;
+class TListBox;
+class TMemo;
+class TShape;
+class TTabSheet;
+class TPageControl;
+class TSpinButton;
+class TSpeedButton;
+class TTimer;
+
+// One Visit per kind of control a view builds. A view implements it, so a
+// new kind that the view does not handle stops its build.
+class TControlVisitor {
+public:
+    virtual void Visit(TLabel& control) = 0;
+    virtual void Visit(TGroupBox& control) = 0;
+    virtual void Visit(TEdit& control) = 0;
+    virtual void Visit(TUpDown& control) = 0;
+    virtual void Visit(TCheckBox& control) = 0;
+    virtual void Visit(TCheckListBox& control) = 0;
+    virtual void Visit(TButton& control) = 0;
+    virtual void Visit(TComboBox& control) = 0;
+    virtual void Visit(TListBox& control) = 0;
+    virtual void Visit(TMemo& control) = 0;
+    virtual void Visit(TShape& control) = 0;
+    virtual void Visit(TTabSheet& control) = 0;
+    virtual void Visit(TPageControl& control) = 0;
+    virtual void Visit(TSpinButton& control) = 0;
+    virtual void Visit(TSpeedButton& control) = 0;
+    virtual void Visit(TTimer& control) = 0;
+
+protected:
+    ~TControlVisitor() = default;
+};
 
 class TControl {
 public:
@@ -52,6 +93,8 @@ public:
     TControl& operator=(const TControl&) = delete;
 
     const std::string& Name() const { return FName; }
+    // Calls the visitor's Visit for this control's kind.
+    virtual void Accept(TControlVisitor& visitor) = 0;
     TWinControl* Parent() const { return FParent; }
     const TBounds& Bounds() const { return FBounds; }
 
@@ -104,6 +147,8 @@ public:
     TForm(std::string name, std::string caption, TBounds bounds);
 
     const std::string& Caption() const { return FCaption; }
+    // The form is the view's window itself, never a control built in it.
+    void Accept(TControlVisitor&) final {}
 
     // The font of every control that names none of its own: a face and a
     // size in points.
@@ -133,6 +178,7 @@ private:
 class TLabel : public TControl {
 public:
     TLabel(TWinControl* parent, std::string name, TBounds bounds, std::string caption);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     const std::string& Caption() const { return FCaption; }
 
 private:
@@ -142,6 +188,7 @@ private:
 class TGroupBox : public TWinControl {
 public:
     TGroupBox(TWinControl* parent, std::string name, TBounds bounds, std::string caption);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     const std::string& Caption() const { return FCaption; }
 
 private:
@@ -151,6 +198,7 @@ private:
 class TEdit : public TControl {
 public:
     TEdit(TWinControl* parent, std::string name, TBounds bounds, std::string text);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
 
     const std::string& Text() const { return FText; }
     // Runs OnChange when the text differs from what the edit held. Line
@@ -187,6 +235,7 @@ class TUpDown : public TControl {
 public:
     TUpDown(TWinControl* parent, std::string name, TBounds bounds, TEdit& associate, int min,
             int max, int increment, int position);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
 
     TEdit& Associate() const { return FAssociate; }
     int Min() const { return FMin; }
@@ -214,6 +263,7 @@ private:
 class TCheckBox : public TControl {
 public:
     TCheckBox(TWinControl* parent, std::string name, TBounds bounds, std::string caption);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
 
     const std::string& Caption() const { return FCaption; }
     bool Checked() const { return FChecked; }
@@ -232,6 +282,7 @@ class TCheckListBox : public TControl {
 public:
     TCheckListBox(TWinControl* parent, std::string name, TBounds bounds,
                   std::vector<std::string> items);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
 
     const std::vector<std::string>& Items() const { return FItems; }
     int Count() const { return static_cast<int>(FItems.size()); }
@@ -247,6 +298,7 @@ private:
 class TButton : public TControl {
 public:
     TButton(TWinControl* parent, std::string name, TBounds bounds, std::string caption);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
 
     const std::string& Caption() const { return FCaption; }
     std::function<void()> OnClick;
@@ -286,6 +338,7 @@ class TComboBox : public TItemList {
 public:
     TComboBox(TWinControl* parent, std::string name, TBounds bounds,
               std::vector<std::string> items);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     std::function<void()> OnChange;
     void UserSelect(int index);
 };
@@ -293,6 +346,7 @@ public:
 class TListBox : public TItemList {
 public:
     using TItemList::TItemList;
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     bool Bold = false;
     TColor Color = clDefault;
     std::function<void()> OnClick;
@@ -304,6 +358,7 @@ enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 class TMemo : public TControl {
 public:
     using TControl::TControl;
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     const std::vector<std::string>& Lines() const { return FLines; }
     void SetLines(std::vector<std::string> lines);
     TColor Color = clDefault;
@@ -322,6 +377,7 @@ private:
 class TShape : public TControl {
 public:
     using TControl::TControl;
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     TColor BrushColor() const { return FBrushColor; }
     void SetBrushColor(TColor color);
 
@@ -332,6 +388,7 @@ private:
 class TTabSheet : public TWinControl {
 public:
     TTabSheet(class TPageControl& parent, std::string name, std::string caption);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     const std::string& Caption() const { return FCaption; }
 
 private:
@@ -343,6 +400,7 @@ private:
 class TPageControl : public TWinControl {
 public:
     using TWinControl::TWinControl;
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
 
     int PageCount() const { return static_cast<int>(Children().size()); }
     TTabSheet& Page(int index) const;
@@ -364,6 +422,7 @@ private:
 class TSpinButton : public TControl {
 public:
     using TControl::TControl;
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     std::function<void()> OnUpClick;
     std::function<void()> OnDownClick;
     void UserClick(TUDBtnType button);
@@ -377,6 +436,7 @@ enum class TGlyph { None, Apply, Delete };
 class TSpeedButton : public TControl {
 public:
     TSpeedButton(TWinControl* parent, std::string name, TBounds bounds, std::string caption);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
 
     const std::string& Caption() const { return FCaption; }
     bool Flat = false;
@@ -394,6 +454,7 @@ private:
 class TTimer : public TControl {
 public:
     TTimer(TForm& form, std::string name, int interval);
+    void Accept(TControlVisitor& visitor) override { visitor.Visit(*this); }
     int Interval() const { return FInterval; }
     std::function<void()> OnTimer;
     // The interval has passed: runs OnTimer when enabled.

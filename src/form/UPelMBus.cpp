@@ -121,6 +121,8 @@ void TFPelMBus::FormCreate() {
     // The port's receive and send events feed the exchange monitor.
     InOutPort1->OnPriemDataReady = [this](TInOutPort& sender) { InOutPort1PriemDataReady(sender); };
     InOutPort1->OnPeredDataReady = [this](TInOutPort& sender) { InOutPort1PeredDataReady(sender); };
+    // The receive thread closed a device that is gone, or opened it again.
+    InOutPort1->OnPortOpenChange = [this](TInOutPort& /*sender*/) { ShowPortStatus(); };
     InOutPort1->LoadConfig();
     Journal.Started(Caption(), *InOutPort1);
     Journal.FileLoaded("Файл настроек", InOutPort1->ExeDir + "CfgMBus.txt", InOutPort1->ConfigRead,

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <iostream>
 
 namespace pelmbus {
 
@@ -44,16 +45,40 @@ void TQtFormHost::PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t
 
 // Modal, one OK button, the application title as caption, centred on the
 // screen.
-void TQtFormHost::ShowMessage(const std::string& text) {
-    TCentredMessageBox box(QMessageBox::NoIcon, "ModBus", QString::fromStdString(text),
-                           QMessageBox::Ok, FWindow);
+void TQtFormHost::ShowBox(QMessageBox::Icon icon, const std::string& text) {
+    if (FMessagesEnded) {
+        std::cerr << "PelMBus: " << text << std::endl;
+        return;
+    }
+    TCentredMessageBox box(icon, "ModBus", QString::fromStdString(text), QMessageBox::Ok, FWindow);
+    FOpenBoxes.push_back(&box);
     box.exec();
+    FOpenBoxes.pop_back();
+    if (FOpenBoxes.empty() && FAfterMessages) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(FAfterMessages),
+                                  Qt::QueuedConnection);
+        FAfterMessages = nullptr;
+    }
+}
+
+void TQtFormHost::ShowMessage(const std::string& text) {
+    ShowBox(QMessageBox::NoIcon, text);
 }
 
 void TQtFormHost::ShowError(const std::string& text) {
-    TCentredMessageBox box(QMessageBox::Critical, "ModBus", QString::fromStdString(text),
-                           QMessageBox::Ok, FWindow);
-    box.exec();
+    ShowBox(QMessageBox::Critical, text);
+}
+
+void TQtFormHost::EndMessages(std::function<void()> then) {
+    FMessagesEnded = true;
+    if (FOpenBoxes.empty()) {
+        then();
+        return;
+    }
+    FAfterMessages = std::move(then);
+    for (QMessageBox* box : FOpenBoxes) {
+        box->done(QMessageBox::Ok);
+    }
 }
 
 uint32_t TQtFormHost::TickCount() {

@@ -3,7 +3,11 @@
 // window closes.
 #include "ComApartment.h"
 #include "Journal.h"
+#include "OneProgramPerDirectory.h"
+#include "SystemServices.h"
+#include "TimerThrottling.h"
 #include "UPelMBus.h"
+#include "WideText.h"
 #include "Win32FormHost.h"
 #include "Win32FormView.h"
 
@@ -13,8 +17,28 @@
 
 using namespace pelmbus;
 
+namespace {
+
+std::wstring ExecutablePath() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int showCommand) {
+    // A second start in the same directory would share the port and the
+    // files with the first: it shows the first window instead.
+    const DirectoryClaim claim(WideFromUtf8(ExecutableDirectory()));
+    if (!claim.First()) {
+        (void)BringRunningWindowForward(ExecutablePath());
+        return 0;
+    }
+    // The receive thread's fine timer must hold while the window is
+    // minimized, as it is at a station.
+    (void)KeepTimerResolutionWhileHidden();
     const ComApartment apartment;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_UPDOWN_CLASS |
                                                        ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};

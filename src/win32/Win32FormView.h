@@ -9,18 +9,18 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace pelmbus {
 
 class TWin32FormView {
 public:
-    // Private messages of the main window besides WM_MBUSDATA: work that
-    // another thread handed to the main thread waits in a queue.
+    // The main window's private message besides WM_MBUSDATA: work that
+    // another thread handed to the main thread waits in the host's queue.
     static constexpr UINT WM_MAINTHREADWORK = WM_APP + 1;
 
     // Builds the window hidden; Show() shows it.
@@ -44,18 +44,11 @@ public:
     // the message was used.
     bool PreTranslate(const MSG& message);
 
-    // Queues work for the main thread; safe from any thread. It runs when
-    // the loop delivers the window's WM_MAINTHREADWORK, or earlier when the
-    // main thread waits for the metering application: WorkEvent() is set
-    // whenever work is queued, and that wait runs RunQueuedWork(). Work still
-    // queued when the window is gone is dropped.
-    void PostWork(std::function<void()> work);
-    HANDLE WorkEvent() const { return FWorkEvent; }
-    void RunQueuedWork();
-
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
     std::function<void()> OnClose;
+    // Run for every WM_MAINTHREADWORK the loop delivers.
+    std::function<void()> OnMainThreadWork;
     // The session ends: runs just before the close that WM_ENDSESSION makes.
     std::function<void()> OnSessionEnd;
     // Run for every WM_MBUSDATA the loop delivers.
@@ -66,44 +59,65 @@ public:
     static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
-    struct Bound {
+    struct TBound {
         TControl* Model = nullptr;
         HWND Window = nullptr;
-        HFONT* Font = nullptr;
     };
 
+    static constexpr wchar_t MainClassName[] = L"TFPelMBus";
+    static constexpr wchar_t PageClassName[] = L"TPelMBusPage";
+    static constexpr UINT_PTR SubclassId = 1;
+    static constexpr UINT FirstControlId = 100;
+    // A spin button without a buddy rests in the middle of this range, so
+    // that either arrow moves it and the direction shows which one was
+    // pressed.
+    static constexpr int SpinRest = 1;
+
+    // Creating and laying out (Win32FormLayout.cpp).
     void Build(TControl& control, HWND page);
+    void BuildPages(TPageControl& pages, HWND window);
     HWND Create(TControl& control, HWND page);
-    void ShowState(TControl& control);
-    void ShowTree(TControl& control);
-    void ShowPages();
+    void AddHint(const TSpeedButton& speed, HWND window, HWND page);
     // Places every window at its scaled design position, with fonts for
     // the present DPI.
     void Layout();
+    HFONT FontOf(const TControl& control);
     void MakeFonts();
     void DeleteFonts();
     int Scale(int value) const;
     RECT DesignRect(const TControl& control) const;
+
+    // The bridge to the form (Win32FormView.cpp).
+    void ShowState(TControl& control);
+    void ShowKindState(TControl& control, HWND window);
+    void ShowListItems(const TListBox& list, HWND window);
+    void ShowTree(TControl& control);
+    void ShowPages();
     bool EffectiveEnabled(const TControl& control) const;
     TControl* ModelOf(HWND window) const;
-
     LRESULT HandleMain(UINT message, WPARAM wParam, LPARAM lParam);
-    // Notifications of the controls, forwarded by their page (or the main
-    // window for the page control). True when handled; `result` then holds
-    // the answer.
-    bool HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    void HandleCommand(HWND control, UINT code);
-    void HandleUpDown(HWND control);
-    void DrawCheckListItem(const DRAWITEMSTRUCT& item);
+    void RunClose();
+
+    // Painting (Win32FormPaint.cpp): owner-drawn items and the colours of
+    // the controls. True when handled; `result` then holds the answer.
+    bool HandlePaintMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void DrawCheckListItem(const TCheckListBox& model, const DRAWITEMSTRUCT& item);
     void DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item);
     int TextWidth(const std::string& text, HFONT font) const;
-    void RunClose();
+
+    // The operator's input (Win32FormInput.cpp). Notifications of the
+    // controls, forwarded by their page (or the main window for the page
+    // control). True when handled; `result` then holds the answer.
+    bool HandleInputMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void HandleCommand(HWND control, UINT code);
+    void HandleUpDown(HWND control);
     void MoveFocus(bool backwards);
     void SelectPageByKeyboard(int step);
-
     static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         UINT_PTR id, DWORD_PTR data);
     LRESULT HandleControl(HWND window, TControl& model, UINT message, WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> HandlePageControl(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam);
 
     TForm& FForm;
     HINSTANCE FInstance;
@@ -114,7 +128,7 @@ private:
     HFONT FFont = nullptr;
     HFONT FBoldFont = nullptr;
     std::map<std::string, HFONT> FOwnFonts;
-    std::vector<Bound> FBound;
+    std::vector<TBound> FBound;
     std::map<const TControl*, HWND> FWindows;
     std::map<HWND, TControl*> FModels;
     std::vector<HWND> FPages;
@@ -126,10 +140,6 @@ private:
     // not taken for the operator's input.
     int FShowing = 0;
     bool FClosed = false;
-
-    std::mutex FWorkMutex;
-    std::deque<std::function<void()>> FWork;
-    HANDLE FWorkEvent = nullptr;
 };
 
 } // namespace pelmbus

@@ -263,6 +263,28 @@ TEST_F(FormView, MessageWindowIsCentredOnTheScreen) {
     EXPECT_LE((shown.center() - screenCentre).manhattanLength(), 4);
 }
 
+// A close that arrives while message windows are open (one over another)
+// ends both loops; the close runs only after the outer window returned, and
+// no window opens from then on.
+TEST_F(FormView, EndingMessagesClosesThemAndRunsTheCloseAfterTheOuterOne) {
+    std::vector<std::string> steps;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] {
+            Host.EndMessages([&] { steps.push_back("close"); });
+            steps.push_back("ended");
+        });
+        Host.TQtFormHost::ShowError("inner");
+        steps.push_back("inner returned");
+    });
+    Host.TQtFormHost::ShowMessage("outer");
+    steps.push_back("outer returned");
+    Host.TQtFormHost::ShowMessage("after the close"); // returns at once
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(steps, (std::vector<std::string>{"ended", "inner returned", "outer returned"}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(steps.back(), "close");
+}
+
 // The three operator tabs: spin and speed buttons, focus, the combo box,
 // the memos. The window is made active so that focus moves as it would.
 class OperatorTabs : public FormView {

@@ -76,14 +76,11 @@ protected:
 
 } // namespace
 
-TEST(DeviceNames, ComNamesMapToSerialDevices) {
+// ComPortNameTest holds the names; here only where they lead on Linux.
+TEST(DeviceNames, ComPortsAreTheSerialDevicesInTheirOrder) {
     EXPECT_EQ(DevicePathForName("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(DevicePathForName("com12"), "/dev/ttyS11");
-    EXPECT_EQ(DevicePathForName("\\\\.\\COM3"), "/dev/ttyS2");
+    EXPECT_EQ(DevicePathForName("\\\\.\\com12"), "/dev/ttyS11");
     EXPECT_EQ(DevicePathForName("COM0"), "");
-    EXPECT_EQ(DevicePathForName(""), "");
-    EXPECT_EQ(DevicePathForName("COMX"), "COMX");
-    EXPECT_EQ(DevicePathForName("/dev/ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(DevicePathForName("/dev/pts/3"), "/dev/pts/3");
 }
 

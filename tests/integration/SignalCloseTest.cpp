@@ -1,9 +1,14 @@
 // The program closed by SIGTERM, as at the end of a session with nobody at
 // the screen: a file that cannot be stored is told on standard error and the
-// program ends with a failure status instead of waiting on a message window.
+// program ends with a failure status instead of waiting on a message window;
+// a message window that is open ends, and the program with it. Runs on a
+// private session bus with pelsim as the metering application.
+#include "SimulatorProcess.h"
 #include "TextFile.h"
 
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 #include <csignal>
 #include <cstdlib>
@@ -61,8 +66,9 @@ protected:
     }
 
     // Starts the program offscreen, sends SIGTERM once it is listening and
-    // returns its wait status; -1 when it has not ended within ten seconds.
-    int RunAndTerminate() {
+    // settled for `settle`, and returns its wait status; -1 when it has not
+    // ended within ten seconds.
+    int RunAndTerminate(std::chrono::milliseconds settle = 200ms) {
         pid_ = fork();
         if (pid_ == 0) {
             const int err = open((dir_ + "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -75,7 +81,7 @@ protected:
         for (int i = 0; i < 1000 && !CatchesTerm(pid_); ++i) {
             std::this_thread::sleep_for(10ms);
         }
-        std::this_thread::sleep_for(200ms);
+        std::this_thread::sleep_for(settle);
         kill(pid_, SIGTERM);
         int status = 0;
         for (int i = 0; i < 1000; ++i) {
@@ -86,6 +92,25 @@ protected:
             std::this_thread::sleep_for(10ms);
         }
         return -1;
+    }
+
+    // The settings of a program that connects to the metering application.
+    void ConnectTo(const char* program) {
+        ASSERT_TRUE(WriteTextLines(dir_ + "CfgMBus.txt",
+                                   {std::string("Программа_сервер=") + program,
+                                    "Соединение_с_сервером=true",
+                                    "Настройка_COM_порта=/nonexistent/tty:9600,N,8,2"}));
+    }
+
+    // The program ended by its own close, with both files stored.
+    void ExpectClosedWithBothFilesStored(int status) {
+        ASSERT_NE(status, -1) << "the program did not end after SIGTERM";
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << ReadAll(dir_ + "stderr");
+        std::vector<std::string> lines;
+        ASSERT_TRUE(ReadTextLines(dir_ + "CfgMBus.txt", lines));
+        EXPECT_EQ(lines.size(), 17u);
+        EXPECT_TRUE(fs::exists(dir_ + "RegData.mrd"));
     }
 
     std::string dir_;
@@ -117,6 +142,27 @@ TEST_F(SignalClose, SuccessfulSaveEndsTheProgramNormally) {
     EXPECT_EQ(lines.size(), 17u);
 }
 
+TEST_F(SignalClose, SignalWhileTheStartUpErrorBoxIsOpenEndsTheProgram) {
+    // The client program's name is owned by an object without its
+    // interface: connecting at start-up fails with an error box.
+    pelsim::SimulatorProcess simulator(
+        {"--program", "server", "--no-events", "--bus-name", "ru.pel.CltPel"}, "ru.pel.CltPel");
+    QString error;
+    ASSERT_TRUE(simulator.Start(error)) << error.toStdString();
+    ConnectTo("CltPel.exe");
+    ExpectClosedWithBothFilesStored(RunAndTerminate(1000ms));
+}
+
+TEST_F(SignalClose, SignalWhileARefreshErrorBoxIsOpenEndsTheProgram) {
+    // Every refresh fails: an error box is open from the first event on.
+    pelsim::SimulatorProcess simulator(
+        {"--program", "server", "--error-replies", "--period", "0.2"}, "ru.pel.Pel");
+    QString error;
+    ASSERT_TRUE(simulator.Start(error)) << error.toStdString();
+    ConnectTo("Pel.exe");
+    ExpectClosedWithBothFilesStored(RunAndTerminate(1500ms));
+}
+
 TEST_F(SignalClose, AJournalThatCannotBeWrittenIsToldOnceAndTheSaveGoesOn) {
     // A directory where the journal should be: no line can be appended.
     fs::create_directory(dir_ + "PelMBus.log");
@@ -135,3 +181,9 @@ TEST_F(SignalClose, AJournalThatCannotBeWrittenIsToldOnceAndTheSaveGoesOn) {
 }
 
 } // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

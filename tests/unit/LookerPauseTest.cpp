@@ -3,12 +3,10 @@
 // the moment it started, whatever the pauses before it overran, and it adds
 // nothing of its own beyond the wake-up's lateness. Only the response-delay
 // pauses end precisely: a full output queue or a failing write is waited out
-// asleep. And the margin before a precise pause's end, learnt from the
-// lateness of the wake-ups.
+// asleep.
 #include "FakeCommDevice.h"
 #include "InOutPort.h"
 #include "Looker.h"
-#include "WakeMargin.h"
 
 #include <gtest/gtest.h>
 
@@ -194,58 +192,6 @@ TEST(LookerPause, HeldLineIsWaitedOutAsleep) {
         EXPECT_GT(clock.Sleeps, 10);
         EXPECT_LE(clock.Busy, 9 * clock.Lateness);
     }
-}
-
-// Wake-ups late by 60 to 129 us, an even spread: 90 % of them by 122 us at most.
-std::chrono::microseconds BusyMachineLateness(int i) {
-    return std::chrono::microseconds(60 + (i * 37) % 70);
-}
-
-TEST(WakeMargin, CoversNineInTenWakeUpsAndFollowsTheirChanges) {
-    TWakeMargin margin;
-    for (int i = 0; i < 400; ++i) {
-        margin.Observe(BusyMachineLateness(i));
-    }
-    int covered = 0;
-    for (int i = 0; i < 100; ++i) {
-        covered += BusyMachineLateness(i) <= margin.Current() ? 1 : 0;
-        margin.Observe(BusyMachineLateness(i));
-    }
-    EXPECT_GE(covered, 90);
-    EXPECT_LE(margin.Current(), 160us) << "a margin far above the lateness only spins";
-
-    // A quiet machine: the margin comes down to what its wake-ups need.
-    for (int i = 0; i < 300; ++i) {
-        margin.Observe(std::chrono::microseconds(5 + i % 10));
-    }
-    EXPECT_LE(margin.Current(), 45us);
-    EXPECT_GE(margin.Current(), 14us);
-
-    // Millisecond waits: it gets there within a few dozen wake-ups.
-    for (int i = 0; i < 60; ++i) {
-        margin.Observe(std::chrono::microseconds(1100 + (i * 37) % 300));
-    }
-    EXPECT_GE(margin.Current(), 1300us);
-}
-
-TEST(WakeMargin, StallsOfTheMachineMoveItOnlyAStepAndNeverPastItsBound) {
-    TWakeMargin margin;
-    for (int i = 0; i < 400; ++i) {
-        margin.Observe(BusyMachineLateness(i));
-    }
-    const auto settled = margin.Current();
-    margin.Observe(1500us);
-    margin.Observe(40ms);
-    EXPECT_LE(margin.Current(), settled * 4 / 3);
-
-    for (int i = 0; i < 1000; ++i) {
-        margin.Observe(5ms);
-    }
-    EXPECT_EQ(margin.Current(), TWakeMargin::Most);
-    for (int i = 0; i < 1000; ++i) {
-        margin.Observe(0us);
-    }
-    EXPECT_EQ(margin.Current(), TWakeMargin::Least);
 }
 
 } // namespace

@@ -150,6 +150,38 @@ TEST_F(TextFileOnDisk, FailedWriteLeavesNothingBehind) {
     EXPECT_FALSE(WriteTextLines(dir.File("missing/RegData.mrd"), {"a"}));
 }
 
+TEST_F(TextFileOnDisk, TemporaryFilesOfCutSavesAreRemovedByTheNextSave) {
+    namespace fs = std::filesystem;
+    // The names this platform's save gives its temporary files.
+#ifdef _WIN32
+    const std::string ownNames[] = {".0123456789abcdef.tmp", ".FEDCBA9876543210.TMP"};
+    const std::string lookAlike = ".0123456789abcdeg.tmp";
+#else
+    const std::string ownNames[] = {".abcdefghijkl.tmp", ".0123ABCDwxyz.tmp"};
+    const std::string lookAlike = ".abcdefghijk.tmp";
+#endif
+    for (const std::string& name : ownNames) {
+        WriteBytes(path + name, "cut short");
+    }
+    // Names that only look alike, another file's leftover and a directory
+    // under an own name all stay.
+    const std::string other = dir.File("CfgMBus.txt") + ownNames[0];
+    const std::string kept[] = {path + lookAlike, path + ".tmp", other};
+    for (const std::string& name : kept) {
+        WriteBytes(name, "not ours");
+    }
+    fs::create_directory(path + ownNames[0] + "x");
+    ASSERT_TRUE(WriteTextLines(path, {"saved"}));
+    EXPECT_EQ(ReadBytes(path), "saved\r\n");
+    for (const std::string& name : ownNames) {
+        EXPECT_FALSE(fs::exists(path + name)) << name;
+    }
+    for (const std::string& name : kept) {
+        EXPECT_EQ(ReadBytes(name), "not ours") << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 5);
+}
+
 // Symbolic links need a privilege on Windows (and are not there under Wine).
 #ifndef _WIN32
 TEST_F(TextFileOnDisk, LeftoverTemporaryFileIsReplacedNotFollowed) {
@@ -160,6 +192,16 @@ TEST_F(TextFileOnDisk, LeftoverTemporaryFileIsReplacedNotFollowed) {
     EXPECT_EQ(ReadBytes(path), "new\r\n");
     EXPECT_EQ(ReadBytes(elsewhere), "untouched");
     EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp")) << "a name not made by the save";
+}
+
+TEST_F(TextFileOnDisk, LinkUnderATemporaryNameIsNotRemovedNorFollowed) {
+    const std::string elsewhere = dir.File("elsewhere");
+    WriteBytes(elsewhere, "untouched");
+    const std::string link = path + ".abcdefghijkl.tmp";
+    std::filesystem::create_symlink(elsewhere, link);
+    ASSERT_TRUE(WriteTextLines(path, {"saved"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(elsewhere), "untouched");
 }
 
 std::filesystem::perms Mode(const std::string& path) {

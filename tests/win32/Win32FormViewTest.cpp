@@ -5,6 +5,7 @@
 #include "FakeFormHost.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
+#include "Win32FormHost.h"
 
 #include <gtest/gtest.h>
 
@@ -269,14 +270,20 @@ TEST_F(Win32FormViewTest, MemoShowsTheModelLinesAndTakesTypedOnes) {
 TEST_F(Win32FormViewTest, PostedMessagesAndHandedOverWorkRunFromTheLoop) {
     PostMessageW(View->Window(), WM_MBUSDATA, 210, 0);
     EXPECT_TRUE(Delivered.empty()); // posted, not sent
-    std::atomic<bool> ran{false};
-    std::thread other([&] { View->PostWork([&] { ran = true; }); });
+    // The program's host queues hand-overs for this window's loop.
+    TWin32FormHost host;
+    host.SetView(View.get());
+    std::atomic<int> ran{0};
+    std::thread other([&] {
+        host.PostToMainThread([&] { ++ran; });
+        host.PostToMainThread([&] { ++ran; });
+    });
     other.join();
-    EXPECT_FALSE(ran);
-    EXPECT_EQ(WaitForSingleObject(View->WorkEvent(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(ran, 0);
     Pump();
     EXPECT_EQ(Delivered, (std::vector<uintptr_t>{210}));
-    EXPECT_TRUE(ran);
+    EXPECT_EQ(ran, 2);
+    host.SetView(nullptr);
 }
 
 TEST_F(Win32FormViewTest, CloseAndEndOfSessionRunTheCloseOnceAndWriteTheFiles) {

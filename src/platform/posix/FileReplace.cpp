@@ -1,6 +1,8 @@
 #include "SystemServices.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
@@ -30,6 +32,45 @@ std::string UnpredictableSuffix() {
         suffix += Letters[random() % (sizeof Letters - 1)];
     }
     return suffix;
+}
+
+// Whether name is one that a save of the file named base creates for its
+// temporary: base, a dot, the random letters and ".tmp".
+bool IsTemporaryNameOf(std::string_view name, std::string_view base) {
+    constexpr std::string_view Extension = ".tmp";
+    if (name.size() != base.size() + 1 + RandomLetters + Extension.size() ||
+        !name.starts_with(base) || name[base.size()] != '.' || !name.ends_with(Extension)) {
+        return false;
+    }
+    const std::string_view letters = name.substr(base.size() + 1, RandomLetters);
+    const auto isLetter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    };
+    return std::all_of(letters.begin(), letters.end(), isLetter);
+}
+
+// A save cut short (the process killed between creating its temporary file
+// and the rename) leaves that file behind for good; the next save of the
+// same file removes it. Only regular files under this file's own temporary
+// names go, never a link or anything else that happens to be there.
+void RemoveLeftoverTemporaries(const std::string& path) {
+    const std::filesystem::path file(path);
+    const std::string base = file.filename().string();
+    const std::filesystem::path parent = file.parent_path();
+    DIR* directory = opendir(parent.empty() ? "." : parent.c_str());
+    if (directory == nullptr) {
+        return;
+    }
+    const int fd = dirfd(directory);
+    while (const dirent* entry = readdir(directory)) {
+        struct stat status {};
+        if (IsTemporaryNameOf(entry->d_name, base) &&
+            fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode)) {
+            unlinkat(fd, entry->d_name, 0);
+        }
+    }
+    closedir(directory);
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -78,6 +119,8 @@ std::error_code ReplaceFileContents(const std::string& path, std::string_view by
         }
         replacing = false;
     }
+
+    RemoveLeftoverTemporaries(path);
 
     std::string temporary;
     int fd = -1;

@@ -1,5 +1,6 @@
 #include "PosixCommDevice.h"
 
+#include "ComPortName.h"
 #include "TermiosMode.h"
 
 #include <fcntl.h>
@@ -18,10 +19,6 @@
 namespace pelmbus {
 namespace {
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 void SetModemLine(int fd, int line, bool on) {
     // Pseudo-terminals have no modem lines; the ioctl then fails harmlessly.
     (void)ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
@@ -30,26 +27,11 @@ void SetModemLine(int fd, int line, bool on) {
 } // namespace
 
 std::string DevicePathForName(const std::string& name) {
-    std::string rest = name;
-    if (rest.rfind("\\\\.\\", 0) == 0) {
-        rest.erase(0, 4);
+    const std::optional<uint32_t> number = ComPortNumber(name);
+    if (!number) {
+        return name;
     }
-    if (rest.size() > 3 && rest.size() <= 12 && Upper(rest[0]) == 'C' && Upper(rest[1]) == 'O' &&
-        Upper(rest[2]) == 'M') {
-        uint64_t number = 0;
-        bool digits = true;
-        for (size_t i = 3; i < rest.size(); ++i) {
-            if (rest[i] < '0' || rest[i] > '9') {
-                digits = false;
-                break;
-            }
-            number = number * 10 + static_cast<uint64_t>(rest[i] - '0');
-        }
-        if (digits) {
-            return number == 0 ? std::string() : "/dev/ttyS" + std::to_string(number - 1);
-        }
-    }
-    return name;
+    return *number == 0 ? std::string() : "/dev/ttyS" + std::to_string(*number - 1);
 }
 
 std::unique_ptr<CommDevice> MakeCommDevice() {
@@ -85,6 +67,7 @@ bool PosixCommDevice::Open(const std::string& name) {
         return false;
     }
     Fd = fd;
+    DeviceGone = false;
     EventMask = 0;
     Timeouts = CommTimeouts{};
     PendingBytes.clear();
@@ -100,7 +83,15 @@ void PosixCommDevice::Close() {
     (void)ioctl(Fd, TIOCNXCL);
     close(Fd);
     Fd = -1;
+    DeviceGone = false;
     PendingBytes.clear();
+}
+
+// A terminal whose device went away (a USB adapter pulled out, the other end
+// of a pseudo-terminal closed) is hung up: every call on it fails with EIO
+// from then on. ENXIO and ENODEV are what some drivers give instead.
+void PosixCommDevice::NoteFailure(int error) {
+    DeviceGone = DeviceGone || error == EIO || error == ENXIO || error == ENODEV;
 }
 
 bool PosixCommDevice::SetQueueSizes(uint32_t input, uint32_t output) {
@@ -157,6 +148,7 @@ bool PosixCommDevice::SetTimeouts(const CommTimeouts& timeouts) {
 
 CommWait PosixCommDevice::WaitEvent(uint32_t& mask) {
     mask = 0;
+    DeviceGone = false;
     if (Fd < 0 || (EventMask & EvRxChar) == 0) {
         return CommWait::Failed;
     }
@@ -165,6 +157,7 @@ CommWait PosixCommDevice::WaitEvent(uint32_t& mask) {
     }
     int waiting = 0;
     if (ioctl(Fd, FIONREAD, &waiting) != 0) {
+        NoteFailure(errno);
         return CommWait::Failed;
     }
     if (waiting > 0) {
@@ -207,7 +200,11 @@ bool PosixCommDevice::ClearErrors(CommStatus& status) {
     status = CommStatus{};
     int in = 0;
     int out = 0;
-    if (Fd < 0 || ioctl(Fd, FIONREAD, &in) != 0 || ioctl(Fd, TIOCOUTQ, &out) != 0) {
+    if (Fd < 0) {
+        return false;
+    }
+    if (ioctl(Fd, FIONREAD, &in) != 0 || ioctl(Fd, TIOCOUTQ, &out) != 0) {
+        NoteFailure(errno);
         return false;
     }
     status.InQueue = static_cast<uint32_t>(in > 0 ? in : 0);

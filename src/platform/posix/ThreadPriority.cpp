@@ -2,17 +2,12 @@
 
 #include <pthread.h>
 #include <sched.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace pelmbus {
 
 void RaiseToTimeCriticalPriority() {
-    // The byte pauses of the receive thread are a few milliseconds each and
-    // add up over a request; without slack its timers fire when due instead
-    // of up to 50 us later (0 would restore the default, so 1 ns).
-    (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     // The lowest real-time priority already runs ahead of every ordinary
     // thread, which is what the receive thread needs; without the right to
     // it, the highest ordinary priority is the next best.

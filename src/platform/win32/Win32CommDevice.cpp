@@ -1,5 +1,6 @@
 #include "Win32CommDevice.h"
 
+#include "ComPortName.h"
 #include "WideText.h"
 
 namespace pelmbus {
@@ -8,34 +9,10 @@ namespace {
 // How long an operation that was told to end may take to report it.
 constexpr DWORD CollectLimitMs = 1000;
 
-bool IsNumberedPort(const std::string& name, unsigned& number) {
-    if (name.size() < 4 || name.size() > 12) {
-        return false;
-    }
-    const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
-    if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') {
-        return false;
-    }
-    number = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9') {
-            return false;
-        }
-        number = number * 10 + static_cast<unsigned>(name[i] - '0');
-    }
-    return true;
-}
-
 } // namespace
 
 std::wstring CommFileName(const std::string& name) {
-    // Only COM1..COM9 are reserved DOS device names; higher numbers exist
-    // only in the device namespace.
-    unsigned number = 0;
-    if (IsNumberedPort(name, number) && number >= 10) {
-        return L"\\\\.\\" + WideFromUtf8(name);
-    }
-    return WideFromUtf8(name);
+    return WideFromUtf8(ComPortFileName(name));
 }
 
 void ApplyModeToDcb(const CommMode& mode, DCB& dcb) {
@@ -98,6 +75,7 @@ bool Win32CommDevice::Open(const std::string& name) {
         return false;
     }
     Port = port;
+    DeviceGone = false;
     EventMask = 0;
     Timeouts = CommTimeouts{};
     WaitPending = false;
@@ -117,6 +95,7 @@ void Win32CommDevice::Close() {
     }
     CloseHandle(Port);
     Port = INVALID_HANDLE_VALUE;
+    DeviceGone = false;
     // Whatever was still running ended with the handle.
     WaitPending = false;
     WritePending = false;
@@ -170,8 +149,28 @@ bool Win32CommDevice::SetTimeouts(const CommTimeouts& timeouts) {
     return true;
 }
 
+// What the serial drivers answer on a handle whose device was removed (a USB
+// adapter pulled out); Wine gives ERROR_GEN_FAILURE for a terminal that hung
+// up. Line errors never fail a call: ClearCommError reports them.
+void Win32CommDevice::NoteFailure(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_NOT_READY:
+    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        DeviceGone = true;
+        break;
+    default:
+        break;
+    }
+}
+
 CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
     mask = 0;
+    DeviceGone = false;
     if (Port == INVALID_HANDLE_VALUE || (EventMask & EV_RXCHAR) == 0) {
         return CommWait::Failed;
     }
@@ -184,7 +183,9 @@ CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
     // by a change of the mask: what is queued counts as an event.
     DWORD errors = 0;
     COMSTAT stat{};
-    if (ClearCommError(Port, &errors, &stat) && stat.cbInQue > 0) {
+    if (!ClearCommError(Port, &errors, &stat)) {
+        NoteFailure(GetLastError());
+    } else if (stat.cbInQue > 0) {
         mask = EvRxChar;
         return CommWait::Completed;
     }
@@ -194,7 +195,8 @@ CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
         mask = (WaitMask & EV_RXCHAR) != 0 ? EvRxChar : 0;
         return CommWait::Completed;
     }
-    if (GetLastError() != ERROR_IO_PENDING) {
+    if (const DWORD error = GetLastError(); error != ERROR_IO_PENDING) {
+        NoteFailure(error);
         return CommWait::Failed;
     }
     WaitPending = true;
@@ -255,7 +257,11 @@ bool Win32CommDevice::ClearErrors(CommStatus& status) {
     status = CommStatus{};
     DWORD errors = 0;
     COMSTAT stat{};
-    if (Port == INVALID_HANDLE_VALUE || !ClearCommError(Port, &errors, &stat)) {
+    if (Port == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (!ClearCommError(Port, &errors, &stat)) {
+        NoteFailure(GetLastError());
         return false;
     }
     status.InQueue = stat.cbInQue;

@@ -10,9 +10,7 @@
 
 namespace pelmbus {
 
-// The name CreateFileW opens for a port name: "COM1".."COM9" as given,
-// "COM10" and above as "\\.\COM10"; any other name (also "\\.\COM3" or a
-// named device) unchanged.
+// The name CreateFileW opens for a port name (ComPortFileName), in UTF-16.
 std::wstring CommFileName(const std::string& name);
 
 // Fills the line settings of a DCB from the parsed mode, keeping the rest
@@ -29,6 +27,7 @@ public:
     bool Open(const std::string& name) override;
     bool IsOpen() const override { return Port != INVALID_HANDLE_VALUE; }
     void Close() override;
+    bool Gone() const override { return DeviceGone; }
     bool SetQueueSizes(uint32_t input, uint32_t output) override;
     bool SetState(const CommMode& mode) override;
     bool SetEventMask(uint32_t mask) override;
@@ -42,6 +41,8 @@ public:
     bool WaitWrite(uint32_t& written) override;
 
 private:
+    // Notes whether the error of a failed call says the device has gone.
+    void NoteFailure(DWORD error);
     // Ends a WaitCommEvent that is still running and collects it, so that
     // its OVERLAPPED and mask are free again.
     void EndPendingWait();
@@ -50,6 +51,7 @@ private:
     bool Collect(OVERLAPPED& op, DWORD& transferred, DWORD limitMs);
 
     HANDLE Port = INVALID_HANDLE_VALUE;
+    bool DeviceGone = false;
     // Manual reset, set by Wake(): the only thing Wake() touches, so that it
     // is safe on any thread. The thread that waits ends its own pending
     // operation when it sees the event.
