@@ -81,16 +81,6 @@ void TFormJournal::PortOpened(const TInOutPort& port, bool byOperator) {
     }
 }
 
-void TFormJournal::PortOpenChanged(const TInOutPort& port) {
-    if (port.PortOpen) {
-        Record("Порт " + Quoted(port.StrPort) + " снова открыт автоматически");
-    } else {
-        Record("Порт " + Quoted(port.StrPort) +
-               " потерян (устройство отключено): порт закрыт, попытки открыть его каждые " +
-               std::to_string(port.ReopenInterval.count() / 1000) + " с");
-    }
-}
-
 void TFormJournal::LinkConnected(const std::string& program, bool started) {
     Record("Связь с программой " + program + " установлена" +
            (LinkCause == TLinkCause::Watchdog ? " заново" : "") +
