@@ -23,7 +23,8 @@ public:
     // another thread handed to the main thread waits in the host's queue.
     static constexpr UINT WM_MAINTHREADWORK = WM_APP + 1;
 
-    // Builds the window hidden; Show() shows it.
+    // Builds the window hidden; Show() shows it. Throws std::runtime_error
+    // with the system's reason when the window cannot be created.
     TWin32FormView(TForm& form, HINSTANCE instance);
     ~TWin32FormView();
     TWin32FormView(const TWin32FormView&) = delete;
@@ -49,8 +50,14 @@ public:
     std::function<void()> OnClose;
     // Run for every WM_MAINTHREADWORK the loop delivers.
     std::function<void()> OnMainThreadWork;
-    // The session ends: runs just before the close that WM_ENDSESSION makes.
-    std::function<void()> OnSessionEnd;
+    // Run when the Windows session ends, before the close. `callOnStack`
+    // is true when a handler of this window is still on the stack (the end
+    // arrived inside a wait for the station's program): the files must be
+    // stored now, and the close runs only once that handler has returned.
+    std::function<void(bool callOnStack)> OnSessionEnd;
+    // Runs `handler` as one of this window's handlers: for work outside the
+    // loop's messages, such as the form's start.
+    void RunHandler(const std::function<void()>& handler);
     // Run for every WM_MBUSDATA the loop delivers.
     std::function<void(uintptr_t wParam, intptr_t lParam)> OnMBusData;
 
@@ -59,6 +66,19 @@ public:
     static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
+    // Counts the window's handlers on the stack; the last one to return
+    // runs a close that a session end left for it.
+    class HandlerScope {
+    public:
+        explicit HandlerScope(TWin32FormView& view);
+        ~HandlerScope();
+        HandlerScope(const HandlerScope&) = delete;
+        HandlerScope& operator=(const HandlerScope&) = delete;
+
+    private:
+        TWin32FormView& FView;
+    };
+
     struct TBound {
         TControl* Model = nullptr;
         HWND Window = nullptr;
@@ -96,12 +116,15 @@ private:
     bool EffectiveEnabled(const TControl& control) const;
     TControl* ModelOf(HWND window) const;
     LRESULT HandleMain(UINT message, WPARAM wParam, LPARAM lParam);
+    void RestoreFocus();
     void RunClose();
 
     // Painting (Win32FormPaint.cpp): owner-drawn items and the colours of
     // the controls. True when handled; `result` then holds the answer.
     bool HandlePaintMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void DrawCheckListItem(const TCheckListBox& model, const DRAWITEMSTRUCT& item);
+    // Where a check list item's box is drawn; a click ticks only there.
+    RECT CheckBoxOfItem(const RECT& item) const;
     void DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item);
     int TextWidth(const std::string& text, HFONT font) const;
 
@@ -112,7 +135,9 @@ private:
     void HandleCommand(HWND control, UINT code);
     void HandleUpDown(HWND control);
     void MoveFocus(bool backwards);
-    void SelectPageByKeyboard(int step);
+    // Ctrl+Tab goes round from the last page to the first; the arrow keys
+    // on the tabs do not.
+    void SelectPageByKeyboard(int step, bool goRound);
     static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         UINT_PTR id, DWORD_PTR data);
     LRESULT HandleControl(HWND window, TControl& model, UINT message, WPARAM wParam, LPARAM lParam);
@@ -140,6 +165,10 @@ private:
     // not taken for the operator's input.
     int FShowing = 0;
     bool FClosed = false;
+    int FHandlerDepth = 0;
+    bool FCloseWhenUnwound = false;
+    // The control that had the focus when the window was last deactivated.
+    HWND FFocusWhenLeft = nullptr;
 };
 
 } // namespace pelmbus

@@ -3,6 +3,11 @@
 #include "ComPortName.h"
 #include "WideText.h"
 
+// mingw-w64 10's winerror.h lacks it: a device that no longer exists.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
 namespace pelmbus {
 namespace {
 
