@@ -4,7 +4,6 @@
 // standard error: nobody may be at the screen to close a message window.
 // A second start in the same directory shows the first window and ends.
 #include "AppStyle.h"
-#include "EventLoopChoice.h"
 #include "FormView.h"
 #include "Journal.h"
 #include "OneProgramPerDirectory.h"
@@ -21,7 +20,6 @@
 using namespace pelmbus;
 
 int main(int argc, char** argv) {
-    ChooseEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName("ModBus");
     ApplyAppStyle(app);

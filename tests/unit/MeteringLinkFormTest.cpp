@@ -1,8 +1,11 @@
 // The window's side of the metering link with scripted links: which link is
 // made and when, what a failed connect leaves, the one-minute watchdog, the
-// data event and the refresh it queues.
+// data event and the refresh it queues. And the link-and-form scenarios
+// shared with the D-Bus and COM backends, over a fake station.
 #include "AutomationErrors.h"
 #include "FakeFormHost.h"
+#include "LinkFormScenarios.h"
+#include "StationReplies.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
 
@@ -10,6 +13,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <ctime>
 #include <functional>
 #include <map>
 
@@ -500,3 +504,95 @@ TEST_F(MeteringLinkForm, JournalWritesTheExchangeHourlyAndFoldsFailingRefreshes)
                             [](const std::string& line) { return line.rfind("Обмен", 0) == 0; }),
               1);
 }
+
+namespace {
+
+// The link-and-form scenarios (LinkFormScenarios.h) over a fake link that
+// answers from pelsim's own station model, the way pelsim does.
+struct FakeStation {
+    class Host;
+
+    class StationLink final : public MeteringLink {
+    public:
+        explicit StationLink(Host& host) : FHost(host) {
+            FFaults.ErrorReplies = host.ErrorReplies;
+            FFaults.DecimalSeparator = host.Format.DecimalSeparator;
+        }
+        ~StationLink() override {
+            if (FHost.Live == this) {
+                FHost.Live = nullptr;
+            }
+        }
+        void Connect() override {
+            if (!FHost.Registered) {
+                throw EAutomationSystemError("Class not registered", "0x80040154");
+            }
+            FConnected = true;
+            FHost.ServersRunning = 1; // a program that was not running is started
+        }
+        void Disconnect() override { FConnected = false; }
+        bool Connected() const override { return FConnected; }
+        std::string DoCommand(const std::string& command) override {
+            Connect();
+            const pelsim::StationReply reply = pelsim::AnswerCommand(FModel, command, FFaults);
+            if (!reply.Ok) {
+                throw EAutomationError(reply.Text, reply.ErrorName);
+            }
+            return reply.Text;
+        }
+        void RaiseRefreshData() {
+            FModel.Advance(std::time(nullptr));
+            if (FConnected && OnRefreshData) {
+                OnRefreshData(*this, FModel.Generation());
+            }
+        }
+
+    private:
+        Host& FHost;
+        bool FConnected = false;
+        pelsim::StationModel FModel{0.1, std::time(nullptr)};
+        pelsim::ReplyFaults FFaults;
+    };
+
+    class Host : public FakeFormHost {
+    public:
+        std::unique_ptr<MeteringLink> CreateAutoPel() override {
+            ++LinksMade;
+            auto link = std::make_unique<StationLink>(*this);
+            Live = link.get();
+            return link;
+        }
+        void UseUnregisteredProgram() { Registered = false; }
+
+        int LinksMade = 0;
+        bool Registered = true;
+        bool ErrorReplies = false;
+        int ServersRunning = 0;
+        StationLink* Live = nullptr;
+    };
+
+    static void SetUpSuite() {}
+    static void TearDownSuite() {}
+
+    void Prepare(Host& host) { FHost = &host; }
+    void StartServer(bool errorReplies) {
+        FHost->ErrorReplies = errorReplies;
+        FHost->ServersRunning = 1;
+    }
+    bool PumpUntilPosted(Host& host) {
+        if (host.Posted.empty() && host.Live != nullptr) {
+            host.Live->RaiseRefreshData();
+        }
+        return !host.Posted.empty();
+    }
+    int CountServers() { return FHost->ServersRunning; }
+
+private:
+    Host* FHost = nullptr;
+};
+
+} // namespace
+
+namespace pelmbus::testsupport {
+INSTANTIATE_TYPED_TEST_SUITE_P(LinkFormFake, LinkForm, FakeStation);
+} // namespace pelmbus::testsupport

@@ -3,8 +3,9 @@
 // DoCommand, unsubscribing, releasing). The main thread waits for each call
 // at most a time-out in CoWaitForMultipleHandles, which keeps its apartment
 // served (the application's events, COM's own calls) and runs the receive
-// thread's hand-overs the moment their event is set, and nothing else. A call that outlives its
-// wait finishes later on the worker; jobs run one after the other in order.
+// thread's hand-overs the moment their event is set, and nothing else. A
+// call that outlives its wait finishes later on the worker; jobs run one
+// after the other in order.
 #pragma once
 
 #include "MainThreadHandOvers.h"

@@ -53,6 +53,10 @@ bool PosixCommDevice::Open(const std::string& name) {
     Close();
     const std::string path = DevicePathForName(name);
     if (path.empty() || WakeFd < 0) {
+        // The caller takes the reason from errno.
+        if (path.empty()) {
+            errno = ENOENT;
+        }
         return false;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -63,7 +67,10 @@ bool PosixCommDevice::Open(const std::string& name) {
     // that honour it (also those running as root, which TIOCEXCL lets
     // through), TIOCEXCL every other open.
     if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+        // A line another program holds is busy, not "try again".
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
+        errno = error;
         return false;
     }
     Fd = fd;

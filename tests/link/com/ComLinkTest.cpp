@@ -86,6 +86,7 @@ TEST_F(ComLink, RunningServerIsUsedAsItIs) {
     TAutoPel link;
     link.Connect();
     link.Connect(); // a second connect changes nothing
+    EXPECT_FALSE(link.StartedProgram());
     EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 8u);
     EXPECT_EQ(control::CountSimulators(), 1);
 }
@@ -94,6 +95,7 @@ TEST_F(ComLink, NothingRunningSoComStartsTheRegisteredServerAndItsReportsParse) 
     TAutoPel link;
     const std::string reply = link.DoCommand("GetRepData 0 2 1"); // connects first
     EXPECT_TRUE(link.Connected());
+    EXPECT_TRUE(link.StartedProgram());
     EXPECT_EQ(control::CountSimulators(), 1);
 
     const auto lines = Lines(reply);
