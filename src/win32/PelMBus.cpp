@@ -33,7 +33,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
                    int showCommand) {
     // A second start in the same directory would share the port and the
     // files with the first: it shows the first window instead.
-    const DirectoryClaim claim(WideFromUtf8(ExecutableDirectory()));
+    const TDirectoryClaim claim(WideFromUtf8(ExecutableDirectory()));
     if (!claim.First()) {
         (void)BringRunningWindowForward(ExecutablePath());
         return 0;

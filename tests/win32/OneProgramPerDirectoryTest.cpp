@@ -22,12 +22,12 @@ TEST(DirectoryClaim, OneHolderPerDirectoryWhateverTheLettersCase) {
               DirectoryClaimName(L"c:\\станция\\MODBUS\\"));
     EXPECT_NE(DirectoryClaimName(L"C:\\ModBus1\\"), DirectoryClaimName(L"C:\\ModBus2\\"));
 
-    auto first = std::make_unique<DirectoryClaim>(L"C:\\Станция\\ModBus\\");
+    auto first = std::make_unique<TDirectoryClaim>(L"C:\\Станция\\ModBus\\");
     EXPECT_TRUE(first->First());
-    EXPECT_FALSE(DirectoryClaim(L"c:\\станция\\modbus\\").First());
-    EXPECT_TRUE(DirectoryClaim(L"C:\\Станция\\ModBus2\\").First());
+    EXPECT_FALSE(TDirectoryClaim(L"c:\\станция\\modbus\\").First());
+    EXPECT_TRUE(TDirectoryClaim(L"C:\\Станция\\ModBus2\\").First());
     first.reset(); // the holder ends
-    EXPECT_TRUE(DirectoryClaim(L"C:\\Станция\\ModBus\\").First());
+    EXPECT_TRUE(TDirectoryClaim(L"C:\\Станция\\ModBus\\").First());
 }
 
 struct WindowSearch {
