@@ -181,7 +181,7 @@ void Win32CommDevice::NoteFailure(DWORD error) {
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_NOT_READY:
-    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
         DeviceGone = true;
