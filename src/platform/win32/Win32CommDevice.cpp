@@ -207,7 +207,12 @@ CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!ClearCommError(Port, &errors, &stat)) {
+        // A wait on a device that is gone may never end (Wine keeps it
+        // pending on a terminal that hung up): none is started.
         NoteFailure(GetLastError());
+        if (DeviceGone) {
+            return CommWait::Failed;
+        }
     } else if (stat.cbInQue > 0) {
         mask = EvRxChar;
         return CommWait::Completed;
