@@ -27,7 +27,6 @@
 //                 without it the receive thread hands its events to a plain
 //                 stand-in loop
 #include "BenchMeasures.h"
-#include "EventLoopChoice.h"
 #include "FormView.h"
 #include "InOutPort.h"
 #include "MainThreadQueue.h"
@@ -520,8 +519,6 @@ int main(int argc, char** argv) {
     } else {
         setting = options.Window == WindowMode::Monitor ? "the whole window, \"Обмен\" tab active"
                                                         : "the whole window, settings tab active";
-        // The loop the program runs on.
-        ChooseEventLoop();
         QApplication app(argc, argv);
         const std::filesystem::path directory =
             std::filesystem::temp_directory_path() / ("slave_latency." + std::to_string(getpid()));

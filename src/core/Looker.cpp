@@ -18,22 +18,9 @@ constexpr std::chrono::milliseconds QueueFullPause{1};
 // A write that fails outright is retried this often, for this long.
 constexpr std::chrono::milliseconds FailedWritePause{10};
 constexpr std::chrono::milliseconds FailedWriteLimit{1000};
-// How long the receive thread watches for the main thread to run a handed
-// over event before it sleeps. Waking a sleeping thread again costs tens of
-// microseconds, on a busy virtual machine a few hundred, on every request;
-// the main thread usually takes the event well within this.
-constexpr std::chrono::microseconds HandOverWatch{500};
 // A device is taken for gone, and closed, when it has failed as gone on this
 // many passes in a row (one pass every cycle pause).
 constexpr int LostDeviceCycles = 2;
-
-void RelaxWhileWatching() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
 
 } // namespace
 
@@ -265,28 +252,15 @@ bool TLooker::HandOver(std::unique_lock<std::mutex>& channel, PortEvent event) {
     port.PostToMainThread(
         [self = shared_from_this(), event, serial] { self->RunHandedOver(event, serial); });
     channel.unlock();
-    WatchForHandOver(serial);
     {
         std::unique_lock lock(StateMutex);
-        Wakeup.wait(lock, [&] { return FStopped.load() || HandOversRun.load() >= serial; });
+        Wakeup.wait(lock, [&] { return FStopped.load() || HandOversRun >= serial; });
     }
     if (Stopped()) {
         return false;
     }
     channel.lock();
     return !Stopped();
-}
-
-void TLooker::WatchForHandOver(uint64_t serial) {
-    // With one processor the main thread cannot run while this one watches.
-    static const bool otherProcessors = std::thread::hardware_concurrency() > 1;
-    if (!otherProcessors) {
-        return;
-    }
-    const auto until = std::chrono::steady_clock::now() + HandOverWatch;
-    while (HandOversRun.load() < serial && !Stopped() && std::chrono::steady_clock::now() < until) {
-        RelaxWhileWatching();
-    }
 }
 
 void TLooker::RunHandedOver(PortEvent event, uint64_t serial) {
@@ -297,7 +271,7 @@ void TLooker::RunHandedOver(PortEvent event, uint64_t serial) {
     }
     {
         std::lock_guard lock(StateMutex);
-        HandOversRun.store(std::max(HandOversRun.load(), serial));
+        HandOversRun = std::max(HandOversRun, serial);
     }
     Wakeup.notify_all();
 }

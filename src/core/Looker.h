@@ -88,9 +88,6 @@ private:
     // Runs the event on the main thread and waits until it has run.
     bool HandOver(std::unique_lock<std::mutex>& channel, PortEvent event);
     void RunHandedOver(PortEvent event, uint64_t serial);
-    // Returns when the main thread has run hand-over `serial`, the looker is
-    // stopped or a short watch has passed; the caller then waits as usual.
-    void WatchForHandOver(uint64_t serial);
 
     std::shared_ptr<TChannelSync> Sync;
     std::atomic<bool> FStopped{false};
@@ -99,9 +96,7 @@ private:
     std::mutex StateMutex;
     std::condition_variable Wakeup;
     uint64_t HandOversPosted = 0;
-    // Written under StateMutex; read without it while the receive thread
-    // watches for the main thread.
-    std::atomic<uint64_t> HandOversRun{0};
+    uint64_t HandOversRun = 0;
     bool Finished = false;
     // Receive thread only: passes in a row that found the device gone, and
     // when the port is next tried while it is not open.

@@ -3,7 +3,6 @@
 // WM_MBUSDATA travels through the Qt loop.
 #include "FormView.h"
 #include "AppStyle.h"
-#include "EventLoopChoice.h"
 #include "IdleMeteringLink.h"
 #include "QtFormHost.h"
 #include "TextFile.h"
@@ -430,7 +429,6 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
-    ChooseEventLoop();
     QApplication app(argc, argv);
     ApplyAppStyle(app);
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,8 +1,11 @@
 // The window's side of the metering link with scripted links: which link is
 // made and when, what a failed connect leaves, the one-minute watchdog, the
-// data event and the refresh it queues.
+// data event and the refresh it queues. And the link-and-form scenarios
+// shared with the D-Bus and COM backends, over a fake station.
 #include "AutomationErrors.h"
 #include "FakeFormHost.h"
+#include "LinkFormScenarios.h"
+#include "StationReplies.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
 
@@ -10,6 +13,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <ctime>
 #include <functional>
 #include <map>
 
@@ -121,6 +125,19 @@ std::string Report(const std::string& date, const std::string& time, float first
     return text;
 }
 
+// The journal's events as the window writes them, without times.
+struct JournalLines : JournalSink {
+    std::vector<std::string> Lines;
+    void Record(std::string_view event) override { Lines.emplace_back(event); }
+    // The lines from the first that starts with `first` on.
+    std::vector<std::string> From(const std::string& first) const {
+        const auto start = std::find_if(Lines.begin(), Lines.end(), [&](const std::string& line) {
+            return line.rfind(first, 0) == 0;
+        });
+        return {start, Lines.end()};
+    }
+};
+
 class MeteringLinkForm : public ::testing::Test {
 protected:
     MeteringLinkForm() {
@@ -158,6 +175,7 @@ protected:
 
     TempDirectory Dir;
     LinkHost Host;
+    JournalLines Events; // outlives the window, which writes to it as it closes
     TFPelMBus Form{Host};
 };
 
@@ -427,3 +445,154 @@ TEST_F(MeteringLinkForm, FailingRefreshesShowOneErrorBoxAndCollapseWhileItIsOpen
     Host.DeliverMessages(Form);
     EXPECT_EQ(Host.Errors.size(), 2u);
 }
+
+TEST_F(MeteringLinkForm, JournalTellsWhoDroppedTheLinkAndWhyItCameBackOrNot) {
+    JournalLines& journal = Events;
+    Form.Journal.Sink = &journal;
+    Start(true, false);
+    EXPECT_EQ(journal.Lines.back(),
+              "Связь с программой Pel.exe установлена, программа уже работала");
+
+    // The box's own click runs inside the watchdog's reconnect: the cause
+    // stays the watchdog's.
+    Host.Tick = 61500;
+    Form.Timer1.Fire();
+    EXPECT_EQ(journal.From("Нет отчетов"),
+              (std::vector<std::string>{
+                  "Нет отчетов от программы Pel.exe 61 с: связь устанавливается заново",
+                  "Связь с программой Pel.exe разорвана сторожевым таймером",
+                  "Связь с программой Pel.exe установлена заново, программа уже работала"}));
+
+    Host.NextResult = ConnectResult::SystemError;
+    Host.Tick = 200000;
+    Form.Timer1.Fire();
+    EXPECT_EQ(journal.Lines.back(),
+              "Не удалось установить связь с программой Pel.exe: The name ru.pel.Pel was not "
+              "provided by any .service files; флажок \"Сервер ПЕЛ\" снят, связь больше не "
+              "устанавливается");
+
+    Host.NextResult = ConnectResult::Connects;
+    Form.CheckBox1.UserClick();
+    Form.CheckBox1.UserClick();
+    EXPECT_EQ(journal.Lines.back(), "Связь с программой Pel.exe разорвана оператором");
+}
+
+TEST_F(MeteringLinkForm, JournalWritesTheExchangeHourlyAndFoldsFailingRefreshes) {
+    JournalLines& journal = Events;
+    Form.Journal.Sink = &journal;
+    Host.FailCommands = true;
+    Start(true, false);
+    for (int i = 0; i < 5; ++i) {
+        Host.Tick += 1000;
+        Host.Live[0]->Raise(i);
+        Host.DeliverMessages(Form);
+    }
+    EXPECT_EQ(journal.Lines.back(), "Ошибка обновления данных: Отчет недоступен");
+
+    Host.Tick = 59 * 60000;
+    Form.JournalTimer.Fire();
+    EXPECT_EQ(journal.Lines.back(),
+              "Ошибка обновления данных повторилась ещё 4 раз за 4 с: Отчет недоступен")
+        << "no repeat within a minute ends the run";
+    Form.InOutPort1->Counters.CountAnswered();
+    Host.Tick = 60 * 60000;
+    Form.JournalTimer.Fire();
+    EXPECT_EQ(journal.Lines.back().rfind("Обмен за 60 мин: ответов на запросы 1, ", 0), 0u)
+        << journal.Lines.back();
+    Form.JournalTimer.Fire(); // the same hour: nothing more
+    EXPECT_EQ(std::count_if(journal.Lines.begin(), journal.Lines.end(),
+                            [](const std::string& line) { return line.rfind("Обмен", 0) == 0; }),
+              1);
+}
+
+namespace {
+
+// The link-and-form scenarios (LinkFormScenarios.h) over a fake link that
+// answers from pelsim's own station model, the way pelsim does.
+struct FakeStation {
+    class Host;
+
+    class StationLink final : public MeteringLink {
+    public:
+        explicit StationLink(Host& host) : FHost(host) {
+            FFaults.ErrorReplies = host.ErrorReplies;
+            FFaults.DecimalSeparator = host.Format.DecimalSeparator;
+        }
+        ~StationLink() override {
+            if (FHost.Live == this) {
+                FHost.Live = nullptr;
+            }
+        }
+        void Connect() override {
+            if (!FHost.Registered) {
+                throw EAutomationSystemError("Class not registered", "0x80040154");
+            }
+            FConnected = true;
+            FHost.ServersRunning = 1; // a program that was not running is started
+        }
+        void Disconnect() override { FConnected = false; }
+        bool Connected() const override { return FConnected; }
+        std::string DoCommand(const std::string& command) override {
+            Connect();
+            const pelsim::StationReply reply = pelsim::AnswerCommand(FModel, command, FFaults);
+            if (!reply.Ok) {
+                throw EAutomationError(reply.Text, reply.ErrorName);
+            }
+            return reply.Text;
+        }
+        void RaiseRefreshData() {
+            FModel.Advance(std::time(nullptr));
+            if (FConnected && OnRefreshData) {
+                OnRefreshData(*this, FModel.Generation());
+            }
+        }
+
+    private:
+        Host& FHost;
+        bool FConnected = false;
+        pelsim::StationModel FModel{0.1, std::time(nullptr)};
+        pelsim::ReplyFaults FFaults;
+    };
+
+    class Host : public FakeFormHost {
+    public:
+        std::unique_ptr<MeteringLink> CreateAutoPel() override {
+            ++LinksMade;
+            auto link = std::make_unique<StationLink>(*this);
+            Live = link.get();
+            return link;
+        }
+        void UseUnregisteredProgram() { Registered = false; }
+
+        int LinksMade = 0;
+        bool Registered = true;
+        bool ErrorReplies = false;
+        int ServersRunning = 0;
+        StationLink* Live = nullptr;
+    };
+
+    static void SetUpSuite() {}
+    static void TearDownSuite() {}
+
+    void Prepare(Host& host) { FHost = &host; }
+    void StartServer(bool errorReplies) {
+        FHost->ErrorReplies = errorReplies;
+        FHost->ServersRunning = 1;
+    }
+    bool PumpUntilPosted(Host& host) {
+        if (host.Posted.empty() && host.Live != nullptr) {
+            host.Live->RaiseRefreshData();
+        }
+        return !host.Posted.empty();
+    }
+    int CountServers() { return FHost->ServersRunning; }
+
+private:
+    Host* FHost = nullptr;
+};
+
+} // namespace
+
+namespace pelmbus::testsupport {
+INSTANTIATE_TYPED_TEST_SUITE_P(LinkFormFake, LinkForm, FakeStation);
+} // namespace pelmbus::testsupport

@@ -1,5 +1,7 @@
 #include "ComSupport.h"
 
+#include "WideText.h"
+
 #include <cstdio>
 #include <new>
 
@@ -17,7 +19,7 @@ GUID ToGuid(const LinkGuid& guid) {
 }
 
 Bstr::Bstr(std::string_view utf8) {
-    const std::wstring wide = Utf8ToWide(utf8);
+    const std::wstring wide = WideFromUtf8(utf8);
     b_ = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (b_ == nullptr) {
         throw std::bad_alloc();
@@ -25,29 +27,7 @@ Bstr::Bstr(std::string_view utf8) {
 }
 
 std::string Bstr::Utf8() const {
-    return b_ == nullptr ? std::string() : WideToUtf8(b_, SysStringLen(b_));
-}
-
-std::wstring Utf8ToWide(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(utf8.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-    return wide;
-}
-
-std::string WideToUtf8(const wchar_t* text, size_t length) {
-    if (length == 0) {
-        return {};
-    }
-    const int size = static_cast<int>(length);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, size, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
+    return b_ == nullptr ? std::string() : Utf8FromWide({b_, SysStringLen(b_)});
 }
 
 std::string HResultName(HRESULT hr) {
@@ -63,7 +43,7 @@ std::string HResultText(HRESULT hr) {
         nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
     if (length > 0 && buffer != nullptr) {
-        text = WideToUtf8(buffer, length);
+        text = Utf8FromWide({buffer, length});
     }
     LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {

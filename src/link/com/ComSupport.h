@@ -1,6 +1,6 @@
 // Small helpers of the COM link: owned interface references and automation
-// strings that are released on every path, UTF-8 <-> UTF-16 conversion, and
-// the text of a COM status code.
+// strings that are released on every path, and the text of a COM status
+// code. Text crosses to UTF-16 through the platform's WideText.
 #pragma once
 
 #include "LinkIdentifiers.h"
@@ -72,9 +72,6 @@ public:
 private:
     BSTR b_ = nullptr;
 };
-
-std::wstring Utf8ToWide(std::string_view utf8);
-std::string WideToUtf8(const wchar_t* text, size_t length);
 
 // "0x800706BE"
 std::string HResultName(HRESULT hr);

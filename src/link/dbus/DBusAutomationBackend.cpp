@@ -1,6 +1,7 @@
 #include "DBusAutomationBackend.h"
 
 #include "AutomationErrors.h"
+#include "LinkErrorTexts.h"
 
 #include <QDBusConnection>
 #include <QDBusError>
@@ -161,8 +162,7 @@ void DBusAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, i
     receiver_ = std::make_unique<RefreshDataReceiver>(std::move(sink));
     if (!Subscribe(true)) {
         receiver_.reset();
-        throw EAutomationError("Не удалось подписаться на событие RefreshData программы " +
-                               ToUtf8(program_));
+        throw EAutomationError(linktext::SubscriptionRefused(ToUtf8(program_)));
     }
     bool offers = false;
     try {
@@ -173,8 +173,8 @@ void DBusAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, i
     }
     if (!offers) {
         Detach();
-        throw EAutomationError("Программа " + ToUtf8(program_) + " не предоставляет интерфейс " +
-                               ToUtf8(interface_) + " объекта " + ToUtf8(objectPath_));
+        throw EAutomationError(linktext::InterfaceMissing(ToUtf8(program_), ToUtf8(interface_)) +
+                               " объекта " + ToUtf8(objectPath_));
     }
 }
 
@@ -196,8 +196,7 @@ std::string DBusAutomationBackend::Call(const std::string& command, int32_t time
         std::string text = ErrorText(name, reply.errorMessage());
         if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
             name == QLatin1String("org.freedesktop.DBus.Error.Timeout")) {
-            text = "Программа " + ToUtf8(program_) + " не ответила за " +
-                   std::to_string(timeoutMs) + " мс на команду \"" + command + "\": " + text;
+            text = linktext::NoAnswerToCommand(ToUtf8(program_), timeoutMs, command) + ": " + text;
         }
         throw EAutomationError(text, ToUtf8(name));
     }

@@ -1,5 +1,6 @@
 #include "PosixCommDevice.h"
 
+#include "ComPortName.h"
 #include "TermiosMode.h"
 
 #include <fcntl.h>
@@ -18,10 +19,6 @@
 namespace pelmbus {
 namespace {
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 void SetModemLine(int fd, int line, bool on) {
     // Pseudo-terminals have no modem lines; the ioctl then fails harmlessly.
     (void)ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
@@ -30,26 +27,11 @@ void SetModemLine(int fd, int line, bool on) {
 } // namespace
 
 std::string DevicePathForName(const std::string& name) {
-    std::string rest = name;
-    if (rest.rfind("\\\\.\\", 0) == 0) {
-        rest.erase(0, 4);
+    const std::optional<uint32_t> number = ComPortNumber(name);
+    if (!number) {
+        return name;
     }
-    if (rest.size() > 3 && rest.size() <= 12 && Upper(rest[0]) == 'C' && Upper(rest[1]) == 'O' &&
-        Upper(rest[2]) == 'M') {
-        uint64_t number = 0;
-        bool digits = true;
-        for (size_t i = 3; i < rest.size(); ++i) {
-            if (rest[i] < '0' || rest[i] > '9') {
-                digits = false;
-                break;
-            }
-            number = number * 10 + static_cast<uint64_t>(rest[i] - '0');
-        }
-        if (digits) {
-            return number == 0 ? std::string() : "/dev/ttyS" + std::to_string(number - 1);
-        }
-    }
-    return name;
+    return *number == 0 ? std::string() : "/dev/ttyS" + std::to_string(*number - 1);
 }
 
 std::unique_ptr<CommDevice> MakeCommDevice() {
@@ -71,6 +53,10 @@ bool PosixCommDevice::Open(const std::string& name) {
     Close();
     const std::string path = DevicePathForName(name);
     if (path.empty() || WakeFd < 0) {
+        // The caller takes the reason from errno.
+        if (path.empty()) {
+            errno = ENOENT;
+        }
         return false;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -81,7 +67,10 @@ bool PosixCommDevice::Open(const std::string& name) {
     // that honour it (also those running as root, which TIOCEXCL lets
     // through), TIOCEXCL every other open.
     if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+        // A line another program holds is busy, not "try again".
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
+        errno = error;
         return false;
     }
     Fd = fd;

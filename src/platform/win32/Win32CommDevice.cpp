@@ -1,6 +1,12 @@
 #include "Win32CommDevice.h"
 
+#include "ComPortName.h"
 #include "WideText.h"
+
+// mingw-w64 10's winerror.h lacks it: a device that no longer exists.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
 
 namespace pelmbus {
 namespace {
@@ -8,34 +14,10 @@ namespace {
 // How long an operation that was told to end may take to report it.
 constexpr DWORD CollectLimitMs = 1000;
 
-bool IsNumberedPort(const std::string& name, unsigned& number) {
-    if (name.size() < 4 || name.size() > 12) {
-        return false;
-    }
-    const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
-    if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') {
-        return false;
-    }
-    number = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9') {
-            return false;
-        }
-        number = number * 10 + static_cast<unsigned>(name[i] - '0');
-    }
-    return true;
-}
-
 } // namespace
 
 std::wstring CommFileName(const std::string& name) {
-    // Only COM1..COM9 are reserved DOS device names; higher numbers exist
-    // only in the device namespace.
-    unsigned number = 0;
-    if (IsNumberedPort(name, number) && number >= 10) {
-        return L"\\\\.\\" + WideFromUtf8(name);
-    }
-    return WideFromUtf8(name);
+    return WideFromUtf8(ComPortFileName(name));
 }
 
 void ApplyModeToDcb(const CommMode& mode, DCB& dcb) {

@@ -10,9 +10,7 @@
 
 namespace pelmbus {
 
-// The name CreateFileW opens for a port name: "COM1".."COM9" as given,
-// "COM10" and above as "\\.\COM10"; any other name (also "\\.\COM3" or a
-// named device) unchanged.
+// The name CreateFileW opens for a port name (ComPortFileName), in UTF-16.
 std::wstring CommFileName(const std::string& name);
 
 // Fills the line settings of a DCB from the parsed mode, keeping the rest

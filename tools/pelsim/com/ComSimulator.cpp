@@ -3,6 +3,7 @@
 #include "ComSupport.h"
 #include "PelSim.h"
 #include "StationReplies.h"
+#include "WideText.h"
 
 #include <ocidl.h>
 #include <olectl.h>
@@ -252,9 +253,9 @@ HRESULT STDMETHODCALLTYPE SimulatorAutomationObject::DoCommand(BSTR command, BST
     }
     const std::string text = command == nullptr
                                  ? std::string()
-                                 : pelmbus::com::WideToUtf8(command, SysStringLen(command));
+                                 : pelmbus::Utf8FromWide({command, SysStringLen(command)});
     const StationReply answer = AnswerCommand(model_, text, faults_);
-    const std::wstring wide = pelmbus::com::Utf8ToWide(answer.Text);
+    const std::wstring wide = pelmbus::WideFromUtf8(answer.Text);
     if (!answer.Ok) {
         ComRef<ICreateErrorInfo> create;
         if (SUCCEEDED(CreateErrorInfo(create.Put()))) {

@@ -3,6 +3,7 @@
 #include "CltPel_TLB.h"
 #include "ComSupport.h"
 #include "Pel_TLB.h"
+#include "WideText.h"
 
 #include <windows.h>
 
@@ -21,8 +22,8 @@ namespace pelsim {
 namespace {
 
 using pelmbus::LinkIdentifiers;
-using pelmbus::com::Utf8ToWide;
-using pelmbus::com::WideToUtf8;
+using pelmbus::Utf8FromWide;
+using pelmbus::WideFromUtf8;
 
 struct ProgramEntry {
     const LinkIdentifiers* Ids;
@@ -42,7 +43,7 @@ constexpr const wchar_t* DualMarshaller = L"{00020424-0000-0000-C000-00000000004
 constexpr const wchar_t* DispatchMarshaller = L"{00020420-0000-0000-C000-000000000046}";
 
 std::wstring Wide(std::string_view text) {
-    return Utf8ToWide(text);
+    return WideFromUtf8(text);
 }
 
 std::wstring GuidText(const GUID& guid) {
@@ -122,8 +123,7 @@ bool RegisterServer(ITypeLib* typeLib, const std::wstring& exePath, const std::w
         if (!current.empty() && !SamePath(current, exePath) && !force) {
             message = "class " + std::string(program.Ids->ClassId) + " of " +
                       std::string(program.Ids->ProgramName) + " is registered to " +
-                      WideToUtf8(current.data(), current.size()) +
-                      "; not replaced (/Force replaces it)";
+                      Utf8FromWide(current) + "; not replaced (/Force replaces it)";
             return false;
         }
     }
@@ -177,8 +177,8 @@ bool RegisterServer(ITypeLib* typeLib, const std::wstring& exePath, const std::w
         message = Failure("cannot register the type library", hr);
         return false;
     }
-    message = "registered " + WideToUtf8(exePath.data(), exePath.size()) + " for Pel.exe and " +
-              "CltPel.exe in " + (root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU");
+    message = "registered " + Utf8FromWide(exePath) + " for Pel.exe and " + "CltPel.exe in " +
+              (root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU");
     return true;
 }
 
@@ -191,7 +191,7 @@ bool UnregisterServer(ITypeLib* typeLib, const std::wstring& exePath, bool force
         const std::wstring current = ProgramOf(ClassesValue(classKey + L"\\LocalServer32"));
         if (!current.empty() && !SamePath(current, exePath) && !force) {
             message += "class " + std::string(program.Ids->ClassId) + " is registered to " +
-                       WideToUtf8(current.data(), current.size()) + "; left as it is\n";
+                       Utf8FromWide(current) + "; left as it is\n";
             all = false;
             continue;
         }
@@ -217,7 +217,7 @@ bool UnregisterServer(ITypeLib* typeLib, const std::wstring& exePath, bool force
         typeLib->ReleaseTLibAttr(attributes);
     }
     if (all) {
-        message = "unregistered " + WideToUtf8(exePath.data(), exePath.size());
+        message = "unregistered " + Utf8FromWide(exePath);
     }
     return all;
 }

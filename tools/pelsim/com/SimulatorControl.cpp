@@ -1,6 +1,7 @@
 #include "SimulatorControl.h"
 
 #include "ComSupport.h"
+#include "WideText.h"
 
 #include <oleauto.h>
 #include <tlhelp32.h>
@@ -82,7 +83,7 @@ void EndProcess(DWORD id, bool graceful) {
 
 std::wstring SimulatorPath() {
     // The build tree's path on the Linux side; Wine shows the root as Z:.
-    std::wstring path = L"Z:" + pelmbus::com::Utf8ToWide(PELSIM_EXECUTABLE);
+    std::wstring path = L"Z:" + pelmbus::WideFromUtf8(PELSIM_EXECUTABLE);
     for (wchar_t& c : path) {
         if (c == L'/') {
             c = L'\\';

@@ -6,6 +6,7 @@
 #include "ComSupport.h"
 #include "LinkIdentifiers.h"
 #include "Pel_TLB.h"
+#include "WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ TEST(Guid, TheRecordsParseToTheGuidsComReadsFromTheirText) {
     for (const LinkIdentifiers* ids : {&AutoPelIdentifiers, &AutoCltPelIdentifiers}) {
         for (std::string_view text : {ids->ClassId, ids->InterfaceId, ids->EventInterfaceId}) {
             GUID parsed{};
-            ASSERT_EQ(IIDFromString(com::Utf8ToWide(text).c_str(), &parsed), S_OK) << text;
+            ASSERT_EQ(IIDFromString(WideFromUtf8(text).c_str(), &parsed), S_OK) << text;
             EXPECT_TRUE(IsEqualGUID(parsed, com::ToGuid(ParseGuid(text)))) << text;
         }
     }

@@ -1,18 +1,25 @@
 // The window with real COM links to pelsim.exe under Wine: a RefreshData
-// event becomes a code-230 message and a refresh that fills the registers; a
-// program nobody registered leaves the box unticked without a message; the
-// watchdog reconnects once a killed server is back.
+// event becomes a code-230 message and a refresh that fills the registers;
+// the end of the session during a late reply stores the files and closes
+// only after the refresh; a program nobody registered leaves the box
+// unticked without a message; the watchdog reconnects once a killed server
+// is back. The Win32 view needs a display (tests/win32/with-xvfb.sh).
 #include "AutomationErrors.h"
 #include "ComApartment.h"
 #include "FakeFormHost.h"
+#include "HostYear.h"
 #include "Pel_TLB.h"
 #include "SimulatorControl.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
+#include "Win32FormView.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <thread>
 
 using namespace pelmbus;
 using namespace pelmbus::testsupport;
@@ -105,8 +112,68 @@ TEST_F(ComForm, RefreshDataBecomesACode230MessageAndARefreshThatFillsTheRegister
     Host.DeliverMessages(Form);
     EXPECT_TRUE(Host.Errors.empty()) << Host.Errors.front();
     EXPECT_EQ(Form.LastReportTick, 123456u);
-    EXPECT_GE(Register(250), 2026) << "the year of the current values";
+    EXPECT_EQ(Register(250), HostYear()) << "the year of the current values";
     EXPECT_EQ(Form.InOutPort1->BufFloat[87], 86400.0f) << "the past day lasted 86400 s";
+}
+
+// The session ends while the window waits for a reply (the end of session
+// messages are sent ones, delivered inside that wait): both files are stored
+// before WM_ENDSESSION returns, the refresh on the stack still finishes with
+// the port and the link it uses, and the window closes once it has returned.
+TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshReturns) {
+    control::SimulatorProcess simulator;
+    ASSERT_TRUE(
+        simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 1500"));
+    Create(true);
+    ASSERT_TRUE(Form.AutoPel && Form.AutoPel->Connected());
+    TWin32FormView view(Form, GetModuleHandleW(nullptr));
+    view.OnMBusData = [this](uintptr_t wParam, intptr_t lParam) {
+        Form.RunGuarded([&] { Form.WMMBusData(wParam, lParam); });
+    };
+    int closes = 0;
+    view.OnClose = [&] {
+        ++closes;
+        Form.FormClose();
+    };
+    view.OnSessionEnd = [this](bool callOnStack) {
+        if (callOnStack) {
+            Form.SaveForSessionEnd();
+        }
+    };
+    const auto config = testing_files::FsPath(Dir.Path + "CfgMBus.txt");
+    const auto entries = testing_files::FsPath(Dir.Path + "RegData.mrd");
+    std::filesystem::remove(config);
+    std::filesystem::remove(entries);
+
+    std::atomic<bool> storedInTime{false};
+    std::atomic<bool> closedInTime{false};
+    const HWND window = view.Window();
+    std::thread session([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        storedInTime = std::filesystem::exists(config) && std::filesystem::exists(entries);
+        closedInTime = !IsWindow(window);
+    });
+    Host.Tick = 4242;
+    PostMessageW(window, WM_MBUSDATA, MBusDataRefresh, 0);
+    // Seven reports of the selected kinds, each answered late.
+    const auto deadline = Clock::now() + std::chrono::seconds(40);
+    while (IsWindow(window) && Clock::now() < deadline) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    session.join();
+    EXPECT_TRUE(storedInTime) << "both files are stored inside WM_ENDSESSION";
+    EXPECT_FALSE(closedInTime) << "nothing is released under the waiting refresh";
+    EXPECT_TRUE(Host.Errors.empty()) << Host.Errors.front();
+    EXPECT_EQ(Form.LastReportTick, 4242u) << "the refresh finished";
+    EXPECT_FALSE(IsWindow(window)) << "the window closed once the refresh returned";
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(Form.InOutPort1);
 }
 
 TEST_F(ComForm, ProgramNotRegisteredLeavesTheBoxUntickedWithoutAMessage) {

@@ -1,0 +1,125 @@
+// The window with a metering link, written once and run over each link
+// backend: a station model behind a fake link, D-Bus with pelsim, COM with
+// pelsim.exe. A RefreshData event becomes a code-230 message and a refresh
+// that fills the registers; an error reply stops the refresh with the error
+// report; a program nobody registered leaves the box unticked without a
+// message and without watchdog attempts.
+//
+// A backend's station type gives:
+//   using Host = ...;  a FakeFormHost whose CreateAutoPel makes the
+//                      backend's link, counting them in LinksMade;
+//                      UseUnregisteredProgram() points it at a program
+//                      nobody registered
+//   static void SetUpSuite(); static void TearDownSuite();
+//   void Prepare(Host&);                  before the window exists
+//   void StartServer(bool errorReplies);  a server program that raises
+//                                         RefreshData every 0.1 s
+//   bool PumpUntilPosted(Host&);          runs the loop the link's events
+//                                         arrive on until the window has a
+//                                         message
+//   int CountServers();                   server programs running
+#pragma once
+
+#include "FakeFormHost.h"
+#include "HostYear.h"
+#include "StationReplies.h"
+#include "TextFile.h"
+#include "UPelMBus.h"
+
+#include <gtest/gtest.h>
+
+namespace pelmbus::testsupport {
+
+template <class Station> class LinkForm : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Station::SetUpSuite(); }
+    static void TearDownTestSuite() { Station::TearDownSuite(); }
+
+    LinkForm() {
+        Host.Directory = Dir.Path;
+        Server.Prepare(Host);
+    }
+    ~LinkForm() override {
+        if (Form.InOutPort1) {
+            Form.FormClose();
+        }
+    }
+
+    // Settings that keep the serial port shut.
+    void Create(bool connect) {
+        ASSERT_TRUE(
+            WriteTextLines(Dir.Path + "CfgMBus.txt",
+                           {connect ? "Соединение_с_сервером=true" : "Соединение_с_сервером=false",
+                            "Настройка_COM_порта=COM99:9600,N,8,2"}));
+        Form.RunGuarded([this] { Form.FormCreate(); });
+        ASSERT_TRUE(Form.InOutPort1);
+    }
+
+    bool Flag9() const { return Form.InOutPort1->DataFlags[9]; }
+    uint16_t Register(int index) const {
+        const auto& reg = Form.InOutPort1->BufReg;
+        return static_cast<uint16_t>(reg[2 * index] << 8 | reg[2 * index + 1]);
+    }
+
+    TempDirectory Dir;
+    Station Server;
+    typename Station::Host Host;
+    TFPelMBus Form{Host};
+};
+
+TYPED_TEST_SUITE_P(LinkForm);
+
+TYPED_TEST_P(LinkForm, RefreshDataBecomesACode230MessageAndARefreshThatFillsTheRegisters) {
+    this->Server.StartServer(false);
+    this->Create(true);
+    ASSERT_TRUE(this->Form.AutoPel && this->Form.AutoPel->Connected());
+    EXPECT_TRUE(this->Form.CheckBox1.Checked());
+
+    ASSERT_TRUE(this->Server.PumpUntilPosted(this->Host));
+    EXPECT_EQ(this->Host.Posted.front().Id, WM_MBUSDATA);
+    EXPECT_EQ(this->Host.Posted.front().WParam, MBusDataRefresh);
+    this->Host.Tick = 123456;
+    this->Host.DeliverMessages(this->Form);
+    EXPECT_TRUE(this->Host.Errors.empty()) << this->Host.Errors.front();
+    EXPECT_EQ(this->Form.LastReportTick, 123456u);
+    EXPECT_EQ(this->Register(250), HostYear()) << "the year of the current values";
+    EXPECT_GE(this->Register(292), HostYear() - 1) << "the year of the past day";
+    EXPECT_LE(this->Register(292), HostYear()) << "the year of the past day";
+    EXPECT_EQ(this->Form.InOutPort1->BufFloat[87], 86400.0f) << "the past day lasted 86400 s";
+}
+
+TYPED_TEST_P(LinkForm, ErrorReplyStopsTheRefreshWithTheErrorReport) {
+    this->Server.StartServer(true);
+    this->Create(true);
+    this->Form.LastReportTick = 5;
+    ASSERT_TRUE(this->Server.PumpUntilPosted(this->Host));
+    this->Host.Tick = 123456;
+    this->Host.DeliverMessages(this->Form);
+    ASSERT_FALSE(this->Host.Errors.empty());
+    EXPECT_EQ(this->Host.Errors.front(), pelsim::ArchiveBusyText);
+    EXPECT_EQ(this->Form.LastReportTick, 5u);
+    EXPECT_EQ(this->Register(250), 0);
+}
+
+TYPED_TEST_P(LinkForm, ProgramNotRegisteredLeavesTheBoxUntickedWithoutAMessage) {
+    this->Host.UseUnregisteredProgram();
+    this->Create(false);
+    this->Form.CheckBox1.UserClick();
+    EXPECT_FALSE(this->Form.CheckBox1.Checked());
+    EXPECT_FALSE(this->Flag9());
+    EXPECT_FALSE(this->Form.AutoPel);
+    EXPECT_TRUE(this->Host.Messages.empty());
+    EXPECT_TRUE(this->Host.Errors.empty());
+
+    this->Host.Tick = 10 * 60000;
+    this->Form.Timer1.Fire();
+    EXPECT_EQ(this->Host.LinksMade, 1) << "the watchdog makes no attempt";
+    EXPECT_EQ(this->Server.CountServers(), 0);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(LinkForm,
+                            RefreshDataBecomesACode230MessageAndARefreshThatFillsTheRegisters,
+                            ErrorReplyStopsTheRefreshWithTheErrorReport,
+                            ProgramNotRegisteredLeavesTheBoxUntickedWithoutAMessage);
+
+} // namespace pelmbus::testsupport
