@@ -66,6 +66,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
         form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
+    // A close posted while a message window is open (taskkill) ends that
+    // window first and runs from this loop, once.
+    view.DeferClose = [&host] { return host.EndMessagesBeforeClose(); };
     view.OnSessionEnd = [&form](bool callOnStack) {
         form.Journal.CloseCause = TCloseCause::Shutdown;
         if (callOnStack) {
