@@ -46,6 +46,7 @@ struct FakeLine {
     // gone (pulled out: an open fails too while it lasts).
     bool FailWaits = false;
     bool Unplugged = false;
+    int FailedWaits = 0;
     int Opens = 0;
     std::deque<uint8_t> Input;
     uint32_t OutQueue = 0;
@@ -135,6 +136,7 @@ public:
         mask = 0;
         line_->WakePending = false;
         if (!line_->Open || line_->EventMask != EvRxChar || line_->FailWaits || line_->Unplugged) {
+            ++line_->FailedWaits;
             return CommWait::Failed;
         }
         if (!line_->Input.empty()) {

@@ -85,7 +85,7 @@ protected:
     // The next request at line pace while the thread waits for it, and its
     // send event.
     void Request(const Bytes& request) {
-        ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Waiting; }, 3s));
+        ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Waiting; }, 10s));
         const size_t sent = sent_.size();
         ReceiveAtLinePace(request);
         ASSERT_TRUE(RunUntilSent(sent + 1));
@@ -488,37 +488,37 @@ TEST_F(Channel, DeviceThatIsGoneIsClosedAndReopenedWhenItIsBack) {
     ASSERT_TRUE(port_.PortOpen);
     port_.StartLooker();
 
-    SetLine([](FakeLine& line) { line.FailWaits = true; });
-    std::this_thread::sleep_for(1600ms); // three passes
+    SetLine([](FakeLine& line) {
+        line.FailWaits = true;
+        line.FailedWaits = 0;
+    });
+    ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.FailedWaits >= 3; }, 10s));
     EXPECT_TRUE(port_.PortOpen);
     SetLine([](FakeLine& line) {
         EXPECT_EQ(line.Opens, 1);
         line.FailWaits = false;
         line.Unplugged = true;
     });
-    ASSERT_TRUE(loop_.RunUntil([&] { return changes == "closed "; }, 3s)) << changes;
+    ASSERT_TRUE(loop_.RunUntil([&] { return changes == "closed "; }, 10s)) << changes;
     EXPECT_FALSE(port_.PortOpen);
-    std::this_thread::sleep_for(1s); // tried again, and failed, meanwhile
-    SetLine([](FakeLine& line) {
-        EXPECT_GE(line.Opens, 2);
-        line.Unplugged = false;
-    });
-    ASSERT_TRUE(loop_.RunUntil([&] { return changes == "closed open "; }, 3s)) << changes;
+    // Tried again, and failed, meanwhile.
+    ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Opens >= 2; }, 10s));
+    SetLine([](FakeLine& line) { line.Unplugged = false; });
+    ASSERT_TRUE(loop_.RunUntil([&] { return changes == "closed open "; }, 10s)) << changes;
     EXPECT_TRUE(port_.PortOpen);
     EXPECT_EQ(line_->OpenedName, "COM3");
     EXPECT_EQ(line_->Mode.BaudRate, 19200u);
-    Request(ReadTwo);
+    ASSERT_NO_FATAL_FAILURE(Request(ReadTwo));
     EXPECT_EQ(sent_.back(), ReadTwoAnswer);
 
     // A stopped thread never opens the port again.
     SetLine([](FakeLine& line) { line.Unplugged = true; });
-    ASSERT_TRUE(loop_.RunUntil([&] { return !port_.PortOpen; }, 3s));
+    ASSERT_TRUE(loop_.RunUntil([&] { return !port_.PortOpen; }, 10s));
     port_.StopLooker();
     SetLine([](FakeLine& line) { line.Unplugged = false; });
-    const int opens = line_->Opens;
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(line_->Opens, opens);
+    ASSERT_TRUE(port_.Looker->WaitUntilFinished(10s));
     EXPECT_FALSE(port_.PortOpen);
+    SetLine([](FakeLine& line) { EXPECT_FALSE(line.Open) << "opened after the stop"; });
 }
 
 TEST(ChannelLifetime, FreeingThePortWhileAHandOverIsPending) {
