@@ -44,6 +44,14 @@ int main(int argc, char** argv) {
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
 
+    // Listens before it takes the termination signals: whoever sees those
+    // taken may count on a second start being answered.
+    claim.ListenForSecondStarts([&view] {
+        view.setWindowState(view.windowState() & ~Qt::WindowMinimized);
+        view.show();
+        view.raise();
+        view.activateWindow();
+    });
     // A signal closes as the close button does, but never inside a message
     // window's loop: the windows end first and the close runs once, from the
     // main loop, or after start-up when the signal came during it.
@@ -62,12 +70,6 @@ int main(int argc, char** argv) {
     CloseOnTerminationSignals(view, [&] {
         closeRequested = true;
         host.EndMessages(closeBySignal);
-    });
-    claim.ListenForSecondStarts([&view] {
-        view.setWindowState(view.windowState() & ~Qt::WindowMinimized);
-        view.show();
-        view.raise();
-        view.activateWindow();
     });
     form.RunGuarded([&] { form.FormCreate(); });
     int status = EXIT_SUCCESS;

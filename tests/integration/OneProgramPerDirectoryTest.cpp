@@ -78,7 +78,8 @@ protected:
         return pid;
     }
 
-    // Waits until the program has its window; false when it ended first.
+    // Waits until the program takes SIGTERM, which it does once it listens
+    // for second starts; false when it ended first.
     bool Runs(pid_t pid) {
         for (int i = 0; i < 1000 && !CatchesTerm(pid); ++i) {
             if (waitpid(pid, nullptr, WNOHANG) == pid) {
@@ -87,7 +88,6 @@ protected:
             }
             std::this_thread::sleep_for(10ms);
         }
-        std::this_thread::sleep_for(300ms); // past the start, listening
         return waitpid(pid, nullptr, WNOHANG) == 0;
     }
 
