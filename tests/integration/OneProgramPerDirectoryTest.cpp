@@ -2,6 +2,7 @@
 // to show its window and ends, one in another directory runs beside it, and a
 // program that was killed leaves its directory free. Copies of the program
 // run offscreen from directories of their own.
+#include "ProgramCopy.h"
 #include "TextFile.h"
 
 #include <gtest/gtest.h>
@@ -10,35 +11,17 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace pelmbus;
+using namespace pelmbus::testsupport;
 using namespace std::chrono_literals;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// True once the process catches SIGTERM: its window is built.
-bool CatchesTerm(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("SigCgt:", 0) == 0) {
-            return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1u) != 0;
-        }
-    }
-    return false;
-}
 
 class TwoStarts : public ::testing::Test {
 protected:
@@ -47,12 +30,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root_ = pattern + "/";
         for (const char* dir : {"A/", "B/"}) {
-            fs::create_directory(root_ + dir);
-            // The program keeps its files beside itself: a copy of its own.
-            fs::copy_file(PELMBUS_EXECUTABLE, root_ + dir + "PelMBus");
-            ASSERT_TRUE(WriteTextLines(root_ + dir + "CfgMBus.txt",
-                                       {"Настройка_COM_порта=/nonexistent/tty:9600,N,8,2",
-                                        "Соединение_с_сервером=false"}));
+            ASSERT_NO_FATAL_FAILURE(PlaceProgramCopy(root_ + dir));
         }
     }
     void TearDown() override {

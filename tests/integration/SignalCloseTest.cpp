@@ -3,6 +3,7 @@
 // program ends with a failure status instead of waiting on a message window;
 // a message window that is open ends, and the program with it. Runs on a
 // private session bus with pelsim as the metering application.
+#include "ProgramCopy.h"
 #include "SimulatorProcess.h"
 #include "TextFile.h"
 
@@ -14,36 +15,17 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace pelmbus;
+using namespace pelmbus::testsupport;
 using namespace std::chrono_literals;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// True once the process catches SIGTERM, so that the signal closes the window
-// rather than killing the program.
-bool CatchesTerm(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("SigCgt:", 0) == 0) {
-            return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1u) != 0;
-        }
-    }
-    return false;
-}
 
 class SignalClose : public ::testing::Test {
 protected:
@@ -51,11 +33,7 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "pelmbus-signal-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern + "/";
-        // The program keeps its files beside itself: a copy of its own.
-        fs::copy_file(PELMBUS_EXECUTABLE, dir_ + "PelMBus");
-        ASSERT_TRUE(
-            WriteTextLines(dir_ + "CfgMBus.txt", {"Настройка_COM_порта=/nonexistent/tty:9600,N,8,2",
-                                                  "Соединение_с_сервером=false"}));
+        ASSERT_NO_FATAL_FAILURE(PlaceProgramCopy(dir_));
     }
     void TearDown() override {
         if (pid_ > 0) {
