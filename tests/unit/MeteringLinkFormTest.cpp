@@ -498,6 +498,7 @@ struct FakeStation {
         StationLink* Live = nullptr;
     };
 
+    static constexpr bool CarriesErrorText = true;
     static void SetUpSuite() {}
     static void TearDownSuite() {}
 
