@@ -476,7 +476,7 @@ int main(int argc, char** argv) {
         receiveThread.Watch(port);
         port.SetPortActive(true);
         port.StartLooker();
-        return port.PortOpen;
+        return port.PortOpen.load();
     };
     const auto measureIdle = [] {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));

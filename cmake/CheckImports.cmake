@@ -1,6 +1,8 @@
-# Fails when EXE imports a DLL that is not in ALLOWED (case-insensitive).
+# Fails when EXE imports a DLL that is not in ALLOWED (case-insensitive), or
+# when SUBSYSTEM is given and EXE's header names another subsystem.
 cmake_minimum_required(VERSION 3.25)
-# Run as: cmake -DOBJDUMP=... -DEXE=... -DALLOWED=a.dll;b.dll -P CheckImports.cmake
+# Run as: cmake -DOBJDUMP=... -DEXE=... -DALLOWED=a.dll;b.dll
+#               [-DSUBSYSTEM="Windows GUI"] -P CheckImports.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "objdump -p ${EXE} failed")
@@ -21,4 +23,10 @@ foreach(entry IN LISTS names)
 endforeach()
 if(stray)
     message(FATAL_ERROR "${EXE} imports DLLs that Windows does not ship: ${stray}")
+endif()
+if(SUBSYSTEM)
+    string(REGEX MATCH "Subsystem[ \t]+[0-9a-fA-F]+[ \t]+\\(([^)]*)\\)" found "${dump}")
+    if(NOT CMAKE_MATCH_1 STREQUAL SUBSYSTEM)
+        message(FATAL_ERROR "${EXE}: subsystem '${CMAKE_MATCH_1}', not '${SUBSYSTEM}'")
+    endif()
 endif()

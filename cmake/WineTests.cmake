@@ -40,11 +40,15 @@ set(PELMBUS_SYSTEM_DLLS
     KERNEL32.dll msvcrt.dll USER32.dll GDI32.dll ADVAPI32.dll ole32.dll OLEAUT32.dll
     COMCTL32.dll COMDLG32.dll SHELL32.dll SHLWAPI.dll UxTheme.dll WS2_32.dll WINMM.dll)
 
-# Registers a check of `target`'s import table.
+# Registers a check of `target`'s import table, and with SUBSYSTEM of the
+# subsystem in its header ("Windows GUI" for a program that must never open
+# a console window).
 function(pelmbus_check_imports target)
+    cmake_parse_arguments(ARG "" "SUBSYSTEM" "" ${ARGN})
     add_test(NAME ${target}_imports
              COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP}
                      -DEXE=$<TARGET_FILE:${target}> "-DALLOWED=${PELMBUS_SYSTEM_DLLS}"
+                     "-DSUBSYSTEM=${ARG_SUBSYSTEM}"
                      -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
     set_tests_properties(${target}_imports PROPERTIES LABELS "imports")
 endfunction()

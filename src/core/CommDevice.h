@@ -55,6 +55,11 @@ public:
     virtual bool Open(const std::string& name) = 0;
     virtual bool IsOpen() const = 0;
     virtual void Close() = 0;
+    // True when the last event wait, or a call after it, failed because the
+    // device itself is no longer there (an adapter pulled out, a terminal
+    // hung up), not because of an error on the line; only a new Open can
+    // bring such a device back.
+    virtual bool Gone() const { return false; }
 
     // Sizes of the driver's input and output queues.
     virtual bool SetQueueSizes(uint32_t input, uint32_t output) = 0;

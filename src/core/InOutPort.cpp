@@ -68,4 +68,10 @@ void TInOutPort::DoPeredDataReady() {
     }
 }
 
+void TInOutPort::DoPortOpenChange() {
+    if (OnPortOpenChange) {
+        OnPortOpenChange(*this);
+    }
+}
+
 } // namespace pelmbus

@@ -75,7 +75,9 @@ public:
     // Transfer state of the serial channel.
     TArrayBuf ArrPriem; // bytes of the current receive step
     TArrayBuf ArrPered; // unsent tail of the response, last byte first
-    bool PortOpen = false;
+    // Written also by the receive thread when it closes a device that is
+    // gone or reopens the port; the window reads it.
+    std::atomic<bool> PortOpen{false};
     bool PeredPending = false;
 
     // Averaging state.
@@ -115,6 +117,10 @@ public:
     // Events, run with this component as sender when a handler is assigned.
     virtual void DoPriemDataReady();
     virtual void DoPeredDataReady();
+    // The receive thread changed PortOpen: it closed a device that is gone
+    // or opened the port again; handed to the main thread like the others.
+    TNotifyEvent OnPortOpenChange;
+    virtual void DoPortOpenChange();
 
     // Modbus RTU request handling: BufIn/LenIn in, BufOut/LenOut out.
     void ProcessRequest();
@@ -149,7 +155,11 @@ public:
     // when it is empty the events run on the receive thread.
     std::function<void(std::function<void()>)> PostToMainThread;
     std::shared_ptr<TLooker> Looker; // the latest receive thread
-    CommMode Dcb;                    // line settings of the last open
+    // While the port is not open, the receive thread tries StrPort again
+    // this often: an adapter that was pulled out or enumerates late then
+    // serves again without anyone at the screen.
+    std::chrono::milliseconds ReopenInterval{3000};
+    CommMode Dcb; // line settings of the last open
     CommTimeouts Timeouts;
     void SetPortActive(bool active);
     // Why the last open failed, in the system's words; empty after a
@@ -179,6 +189,9 @@ private:
     void ClearCommErrors();
     bool ChannelPause(uint32_t milliseconds);
     void CloseChannel();
+    // The receive thread's side, with the channel held.
+    void CloseLostDevice();
+    bool ReopenPortLocked();
 
     uint32_t FUstUsrednCl = 6;
 

@@ -18,6 +18,9 @@ constexpr std::chrono::milliseconds QueueFullPause{1};
 // A write that fails outright is retried this often, for this long.
 constexpr std::chrono::milliseconds FailedWritePause{10};
 constexpr std::chrono::milliseconds FailedWriteLimit{1000};
+// A device is taken for gone, and closed, when it has failed as gone on this
+// many passes in a row (one pass every cycle pause).
+constexpr int LostDeviceCycles = 2;
 
 } // namespace
 
@@ -105,12 +108,16 @@ void TLooker::Execute() {
 
 bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
     TInOutPort& port = *Port;
+    if (!port.PortOpen) {
+        return RetryOpen(channel);
+    }
     CommDevice* device = port.Device.get();
     uint32_t mask = 0;
     const CommWait wait = device != nullptr ? device->WaitEvent(mask) : CommWait::Failed;
     if (wait == CommWait::Failed) {
-        return true; // not open: try again after the next pause
+        return WatchForLostDevice(channel, device);
     }
+    FLostCycles = 0;
     const bool completedAtOnce = wait == CommWait::Completed;
     if (!completedAtOnce) {
         // A stop or a wake for the channel lock that came before the wait
@@ -152,6 +159,39 @@ bool TLooker::RunCycle(std::unique_lock<std::mutex>& channel) {
             std::chrono::steady_clock::now() - started - pauses));
     }
     return HandOver(channel, &TInOutPort::DoPeredDataReady);
+}
+
+bool TLooker::WatchForLostDevice(std::unique_lock<std::mutex>& channel, const CommDevice* device) {
+    // Any other failure (a line error, a driver that refused one wait) is
+    // tried again after the next pause, on the same handle.
+    if (device == nullptr || !device->Gone()) {
+        FLostCycles = 0;
+        return true;
+    }
+    if (++FLostCycles < LostDeviceCycles) {
+        return true;
+    }
+    FLostCycles = 0;
+    Port->CloseLostDevice();
+    FNextOpen = FPauseClock.Now() + Port->ReopenInterval;
+    return HandOver(channel, &TInOutPort::DoPortOpenChange);
+}
+
+bool TLooker::RetryOpen(std::unique_lock<std::mutex>& channel) {
+    // The opener of the port has just tried: the first retry waits a whole
+    // interval.
+    const TPauseClock::TimePoint now = FPauseClock.Now();
+    if (!FNextOpen) {
+        FNextOpen = now + Port->ReopenInterval;
+    }
+    if (now < *FNextOpen) {
+        return true;
+    }
+    FNextOpen = now + Port->ReopenInterval;
+    if (!Port->ReopenPortLocked()) {
+        return true;
+    }
+    return HandOver(channel, &TInOutPort::DoPortOpenChange);
 }
 
 bool TLooker::SendResponse(std::unique_lock<std::mutex>& channel, bool resendUntilDone) {

@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace pelmbus {
 
+class CommDevice;
 class TInOutPort;
 
 // Shared by a port and every receive thread it started, so that a thread
@@ -74,6 +76,11 @@ private:
     // One pass of the loop after the cycle pause, with the channel locked.
     // False when the thread was stopped; the lock may then be released.
     bool RunCycle(std::unique_lock<std::mutex>& channel);
+    // A wait that failed: closes the device once it has been gone for
+    // LostDeviceCycles passes in a row. False when the thread was stopped.
+    bool WatchForLostDevice(std::unique_lock<std::mutex>& channel, const CommDevice* device);
+    // The port is not open: tries its settings again every ReopenInterval.
+    bool RetryOpen(std::unique_lock<std::mutex>& channel);
     bool SendResponse(std::unique_lock<std::mutex>& channel, bool resendUntilDone);
     bool PauseUnlocked(std::unique_lock<std::mutex>& channel, std::chrono::milliseconds duration,
                        bool precise);
@@ -91,6 +98,10 @@ private:
     uint64_t HandOversPosted = 0;
     uint64_t HandOversRun = 0;
     bool Finished = false;
+    // Receive thread only: passes in a row that found the device gone, and
+    // when the port is next tried while it is not open.
+    int FLostCycles = 0;
+    std::optional<TPauseClock::TimePoint> FNextOpen;
 };
 
 } // namespace pelmbus

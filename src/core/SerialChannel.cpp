@@ -141,6 +141,18 @@ void TInOutPort::CloseChannel() {
     PortOpen = false;
 }
 
+void TInOutPort::CloseLostDevice() {
+    if (Device) {
+        Device->Close();
+    }
+    PortOpen = false;
+}
+
+bool TInOutPort::ReopenPortLocked() {
+    PortOpen = OpenPortLocked();
+    return PortOpen;
+}
+
 void TInOutPort::ClearCommErrors() {
     if (!Device || !Device->ClearErrors(ComStat)) {
         ComStat = CommStatus{};

@@ -39,7 +39,10 @@ std::string CurrentErrorText() {
 void TFPelMBus::JournalLinkFailure(const std::string& program, bool connect,
                                    const std::string& error, bool unticked) {
     if (connect) {
-        Journal.LinkConnectFailed(program, error, unticked);
+        // The watchdog's disconnect has unticked the box already; its failed
+        // reconnect leaves it so.
+        Journal.LinkConnectFailed(program, error,
+                                  unticked || Journal.LinkCause == TLinkCause::Watchdog);
     } else {
         Journal.LinkDisconnectFailed(program, error);
     }

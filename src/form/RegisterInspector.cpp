@@ -67,9 +67,9 @@ void TFPelMBus::ShowInspectedRegister(bool showValue) {
         return;
     }
     FInspectorRefreshing = true;
-    struct Done {
+    struct TClearOnExit {
         bool& Flag;
-        ~Done() { Flag = false; }
+        ~TClearOnExit() { Flag = false; }
     } done{FInspectorRefreshing};
 
     Edit4.SetText(std::to_string(RegNomer - 1));

@@ -27,8 +27,10 @@ void TFPelMBus::Button6Click() {
     ShowPortStatus();
     if (port.PortOpen) {
         Button6.SetEnabled(false);
-        port.StartLooker();
     }
+    // Also when the port did not open: the thread tries the settings again
+    // every few seconds, for an adapter that is plugged in later.
+    port.StartLooker();
     Timer1.SetEnabled(true);
 }
 

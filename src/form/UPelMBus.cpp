@@ -31,6 +31,14 @@ bool RunCloseStep(const std::function<bool()>& step, std::string& failure) {
     }
 }
 
+std::string JoinedLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
 } // namespace
 
 TFPelMBus::TFPelMBus(TFormHost& host)
@@ -121,6 +129,8 @@ void TFPelMBus::FormCreate() {
     // The port's receive and send events feed the exchange monitor.
     InOutPort1->OnPriemDataReady = [this](TInOutPort& sender) { InOutPort1PriemDataReady(sender); };
     InOutPort1->OnPeredDataReady = [this](TInOutPort& sender) { InOutPort1PeredDataReady(sender); };
+    // The receive thread closed a device that is gone, or opened it again.
+    InOutPort1->OnPortOpenChange = [this](TInOutPort& /*sender*/) { ShowPortStatus(); };
     InOutPort1->LoadConfig();
     Journal.Started(Caption(), *InOutPort1);
     Journal.FileLoaded("Файл настроек", InOutPort1->ExeDir + "CfgMBus.txt", InOutPort1->ConfigRead,
@@ -207,21 +217,10 @@ void TFPelMBus::FormClose() {
     // Each failure is noted and the close goes on, so that every step runs;
     // the operator is then told once, naming each file kept and why.
     std::vector<std::string> failures;
-    const auto runStep = [&failures](const std::string& what,
-                                     const std::function<bool(std::string&)>& step) {
-        std::string why;
-        if (!RunCloseStep([&] { return step(why); }, why)) {
-            failures.push_back(why.empty() ? what : what + ": " + why);
-        }
-    };
-    runStep("Не удалось сохранить ручные значения в файл \"" + ManualEntriesPath() +
-                "\", он оставлен без изменений",
-            [this](std::string& why) { return SaveManualEntries(why); });
+    SaveManualEntriesOnClose(failures);
     InOutPort1->StopLooker();
     InOutPort1->SetPortActive(false);
-    runStep("Не удалось сохранить настройки в файл \"" + InOutPort1->ExeDir +
-                "CfgMBus.txt\", он оставлен без изменений",
-            [this](std::string& why) { return InOutPort1->SaveConfig(why); });
+    SaveConfigOnClose(failures);
     for (const std::string& failure : failures) {
         Journal.SaveFailed(failure);
     }
@@ -238,10 +237,7 @@ void TFPelMBus::FormClose() {
     Journal.Closed(InOutPort1->Counters);
     InOutPort1.reset();
 
-    CloseFailure.clear();
-    for (const std::string& failure : failures) {
-        CloseFailure += (CloseFailure.empty() ? "" : "\n") + failure;
-    }
+    CloseFailure = JoinedLines(failures);
     // Told before the program ends: otherwise the change would be lost
     // without a word. After a signal nobody may be at the screen: the
     // program tells it without a window.
@@ -256,6 +252,37 @@ void TFPelMBus::FormClose() {
     }
     if (!disconnectError.empty()) {
         FHost.ShowError(disconnectError);
+    }
+}
+
+void TFPelMBus::SaveForSessionEnd() {
+    if (!InOutPort1) {
+        return;
+    }
+    std::vector<std::string> failures;
+    SaveManualEntriesOnClose(failures);
+    SaveConfigOnClose(failures);
+    for (const std::string& failure : failures) {
+        Journal.SaveFailed(failure);
+    }
+    CloseFailure = JoinedLines(failures);
+}
+
+void TFPelMBus::SaveManualEntriesOnClose(std::vector<std::string>& failures) {
+    std::string why;
+    if (!RunCloseStep([&] { return SaveManualEntries(why); }, why)) {
+        const std::string what = "Не удалось сохранить ручные значения в файл \"" +
+                                 ManualEntriesPath() + "\", он оставлен без изменений";
+        failures.push_back(why.empty() ? what : what + ": " + why);
+    }
+}
+
+void TFPelMBus::SaveConfigOnClose(std::vector<std::string>& failures) {
+    std::string why;
+    if (!RunCloseStep([&] { return InOutPort1->SaveConfig(why); }, why)) {
+        const std::string what = "Не удалось сохранить настройки в файл \"" + InOutPort1->ExeDir +
+                                 "CfgMBus.txt\", он оставлен без изменений";
+        failures.push_back(why.empty() ? what : what + ": " + why);
     }
 }
 

@@ -33,6 +33,10 @@ public:
     // kept and why (after a quiet close also a failed disconnect); empty when
     // everything was stored.
     std::string CloseFailure;
+    // The session ends while a call to the station's program may still be
+    // on the stack: the two files are stored now, as FormClose stores them,
+    // and nothing the call uses is released. Failures go to CloseFailure.
+    void SaveForSessionEnd();
     // The handler of WM_MBUSDATA: the work of the code in wParam.
     void WMMBusData(uintptr_t wParam, intptr_t lParam);
 
@@ -67,6 +71,9 @@ public:
     // Manual register entries: "RegData.mrd" beside the executable.
     void LoadManualEntries();
     bool SaveManualEntries(std::string& failure);
+    // The two saves of a close; each failure is added to `failures`.
+    void SaveManualEntriesOnClose(std::vector<std::string>& failures);
+    void SaveConfigOnClose(std::vector<std::string>& failures);
 
     // Manual input tab.
     void sbRegUpClick();

@@ -37,7 +37,8 @@ public:
 // The platform's backend (D-Bus on Linux, COM on Windows). Its events run on the thread of
 // the application's event loop, which must exist before a link connects.
 // While it waits for the application it runs `handOvers`, when given, and
-// nothing else.
+// nothing else. The COM backend also needs the event of the hand-overs, so
+// a Windows host that has hand-overs makes com::ComAutomationBackend itself.
 std::unique_ptr<AutomationBackend> MakeAutomationBackend(MainThreadHandOvers* handOvers = nullptr);
 
 class TAutomationObject : public MeteringLink {
@@ -61,7 +62,7 @@ public:
     int32_t CallTimeoutMs = 25000;
     // Longest wait for each call to the application while connecting.
     // Starting the program is not bounded by it: that takes as long as the
-    // bus allows for starting a service.
+    // bus (or COM) allows for starting a service.
     int32_t ConnectTimeoutMs = 25000;
 
 private:

@@ -4,8 +4,10 @@
 // usual time however slowly the application replies, and no handler of the
 // window runs in the middle of a report refresh.
 //
-// A backend's wait for a reply calls RunPending, then WaitForPending with a
-// short deadline, until its reply has come.
+// A backend's wait for a reply calls RunPending, then waits until a
+// hand-over is queued or its reply may have come: through WaitForPending,
+// or on the Win32 event the host sets with each post (COM), never on a
+// poll.
 #pragma once
 
 #include <chrono>

@@ -2,11 +2,14 @@
 // message loop until the window closes. A close by signal ends with a
 // non-zero status when a file could not be stored, which is then told on
 // standard error: nobody may be at the screen to close a message window.
+// A second start in the same directory shows the first window and ends.
 #include "AppStyle.h"
 #include "FormView.h"
 #include "Journal.h"
+#include "OneProgramPerDirectory.h"
 #include "QtFormHost.h"
 #include "SignalClose.h"
+#include "SystemServices.h"
 #include "UPelMBus.h"
 
 #include <QApplication>
@@ -20,6 +23,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("ModBus");
     ApplyAppStyle(app);
+
+    const std::string directory = ExecutableDirectory();
+    DirectoryClaim claim(QString::fromStdString(directory));
+    if (!claim.First()) {
+        const bool shown = claim.AskFirstToShowItself();
+        std::cerr << "PelMBus: в каталоге " << directory << " уже работает PelMBus"
+                  << (shown ? "; его окно выведено на передний план" : "") << std::endl;
+        return EXIT_SUCCESS;
+    }
 
     TQtFormHost host;
     TJournal journal(host.ExecutableDirectory() + TJournal::FileName);
@@ -50,6 +62,12 @@ int main(int argc, char** argv) {
     CloseOnTerminationSignals(view, [&] {
         closeRequested = true;
         host.EndMessages(closeBySignal);
+    });
+    claim.ListenForSecondStarts([&view] {
+        view.setWindowState(view.windowState() & ~Qt::WindowMinimized);
+        view.show();
+        view.raise();
+        view.activateWindow();
     });
     form.RunGuarded([&] { form.FormCreate(); });
     int status = EXIT_SUCCESS;

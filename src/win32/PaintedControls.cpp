@@ -47,7 +47,7 @@ LRESULT CALLBACK ShapeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 // --- speed button ---
 
-struct SpeedButtonState {
+struct TSpeedButtonState {
     const TSpeedButton* Model = nullptr;
     HFONT Font = nullptr;
     bool Pressed = false; // the mouse went down here and is held
@@ -83,7 +83,7 @@ void DrawGlyph(HDC dc, TGlyph glyph, RECT box, bool enabled) {
     DeleteObject(pen);
 }
 
-void PaintSpeedButton(HWND window, const SpeedButtonState& state) {
+void PaintSpeedButton(HWND window, const TSpeedButtonState& state) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     RECT area;
@@ -136,11 +136,11 @@ void Click(HWND window) {
 }
 
 LRESULT CALLBACK SpeedButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* state = reinterpret_cast<SpeedButtonState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* state = reinterpret_cast<TSpeedButtonState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     switch (message) {
     case WM_NCCREATE: {
         const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        state = new SpeedButtonState;
+        state = new TSpeedButtonState;
         state->Model = static_cast<const TSpeedButton*>(create->lpCreateParams);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
         break;

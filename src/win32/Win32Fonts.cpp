@@ -8,11 +8,11 @@ namespace {
 
 // Per-monitor DPI functions of Windows 10, looked up at run time so that the
 // program still starts on older systems.
-using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+using TAdjustWindowRectExForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
 
-template <typename Fn> Fn User32Function(const char* name) {
-    return reinterpret_cast<Fn>(
+template <typename Function> Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
 }
 
@@ -35,7 +35,7 @@ bool FaceInstalled(const wchar_t* face) {
 } // namespace
 
 UINT WindowDpi(HWND window) {
-    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    static const auto getDpiForWindow = User32Function<TGetDpiForWindow>("GetDpiForWindow");
     if (getDpiForWindow != nullptr) {
         const UINT dpi = getDpiForWindow(window);
         if (dpi != 0) {
@@ -50,7 +50,7 @@ UINT WindowDpi(HWND window) {
 
 void AdjustForDpi(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
     static const auto adjust =
-        User32Function<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
+        User32Function<TAdjustWindowRectExForDpi>("AdjustWindowRectExForDpi");
     if (adjust != nullptr) {
         adjust(&rect, style, FALSE, exStyle, dpi);
     } else {

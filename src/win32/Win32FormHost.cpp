@@ -1,6 +1,7 @@
 #include "Win32FormHost.h"
 
 #include "CltPel_TLB.h"
+#include "ComAutomationBackend.h"
 #include "MessageWindow.h"
 #include "Pel_TLB.h"
 #include "SystemServices.h"
@@ -8,12 +9,34 @@
 
 #include <windows.h>
 
-#include <chrono>
+#include <system_error>
 
 namespace pelmbus {
 
 // The form names its message by number; it is the window system's own.
 static_assert(WM_MBUSDATA == WM_USER + 180);
+
+TWin32FormHost::TWin32FormHost() : FHandOverPosted(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    if (FHandOverPosted == nullptr) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "CreateEvent");
+    }
+}
+
+TWin32FormHost::~TWin32FormHost() {
+    SetView(nullptr);
+    CloseHandle(FHandOverPosted);
+}
+
+void TWin32FormHost::SetView(TWin32FormView* view) {
+    if (FView != nullptr) {
+        FView->OnMainThreadWork = nullptr;
+    }
+    FView = view;
+    if (view != nullptr) {
+        view->OnMainThreadWork = [this] { FHandOvers.RunPending(); };
+    }
+}
 
 // Posted, never sent: the work runs when the loop delivers it.
 void TWin32FormHost::PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -43,35 +66,26 @@ TFormatSettings TWin32FormHost::FormatSettings() {
     return UserFormatSettings();
 }
 
-// A message to the main window: the loop is the only way work reaches the
-// main thread.
+// Safe to call from any thread. The loop is asked for one drain per batch;
+// a drain that finds the queue emptied by a link's wait does nothing.
 void TWin32FormHost::PostToMainThread(std::function<void()> work) {
-    if (FView != nullptr) {
-        FView->PostWork(std::move(work));
+    if (!FHandOvers.Post(std::move(work))) {
+        return;
+    }
+    SetEvent(FHandOverPosted);
+    if (TWin32FormView* view = FView) {
+        PostMessageW(view->Window(), TWin32FormView::WM_MAINTHREADWORK, 0, 0);
     }
 }
 
 std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoPel() {
-    return std::make_unique<TAutoPel>(MakeAutomationBackend(&FHandOvers));
+    return std::make_unique<TAutoPel>(
+        std::make_unique<com::ComAutomationBackend>(&FHandOvers, FHandOverPosted));
 }
 
 std::unique_ptr<MeteringLink> TWin32FormHost::CreateAutoCltPel() {
-    return std::make_unique<TAutoCltPel>(MakeAutomationBackend(&FHandOvers));
-}
-
-void TWin32FormHost::THandOvers::RunPending() {
-    if (FHost.FView != nullptr) {
-        FHost.FView->RunQueuedWork();
-    }
-}
-
-void TWin32FormHost::THandOvers::WaitForPending(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (FHost.FView == nullptr || left.count() <= 0) {
-        return;
-    }
-    WaitForSingleObject(FHost.FView->WorkEvent(), static_cast<DWORD>(left.count()));
+    return std::make_unique<TAutoCltPel>(
+        std::make_unique<com::ComAutomationBackend>(&FHandOvers, FHandOverPosted));
 }
 
 } // namespace pelmbus

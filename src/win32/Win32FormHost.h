@@ -2,7 +2,9 @@
 #pragma once
 
 #include "FormHost.h"
-#include "MainThreadHandOvers.h"
+#include "HandOverQueue.h"
+
+#include <windows.h>
 
 namespace pelmbus {
 
@@ -10,8 +12,14 @@ class TWin32FormView;
 
 class TWin32FormHost : public TFormHost {
 public:
-    // view: its window receives WM_MBUSDATA and owns the message windows.
-    void SetView(TWin32FormView* view) { FView = view; }
+    TWin32FormHost();
+    ~TWin32FormHost() override;
+    TWin32FormHost(const TWin32FormHost&) = delete;
+    TWin32FormHost& operator=(const TWin32FormHost&) = delete;
+
+    // view: its window receives WM_MBUSDATA and the hand-overs' drains, and
+    // owns the message windows; nullptr once it is gone.
+    void SetView(TWin32FormView* view);
 
     void PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void ShowMessage(const std::string& text) override;
@@ -19,26 +27,19 @@ public:
     uint32_t TickCount() override;
     std::string ExecutableDirectory() override;
     TFormatSettings FormatSettings() override;
+    // The receive thread's hand-overs: run by the message loop, and by the
+    // links' waits for the metering application, which run nothing else.
     void PostToMainThread(std::function<void()> work) override;
     // The automation links; their events arrive through this thread's loop.
     std::unique_ptr<MeteringLink> CreateAutoPel() override;
     std::unique_ptr<MeteringLink> CreateAutoCltPel() override;
 
 private:
-    // While the main thread waits for the metering application, the
-    // receive thread's hand-overs still run; nothing else of the loop does.
-    class THandOvers : public MainThreadHandOvers {
-    public:
-        explicit THandOvers(TWin32FormHost& host) : FHost(host) {}
-        void RunPending() override;
-        void WaitForPending(std::chrono::steady_clock::time_point deadline) override;
-
-    private:
-        TWin32FormHost& FHost;
-    };
-
     TWin32FormView* FView = nullptr;
-    THandOvers FHandOvers{*this};
+    THandOverQueue FHandOvers;
+    // Set whenever a hand-over is queued into an empty queue: the links'
+    // waits wait on it as well as on the application.
+    HANDLE FHandOverPosted;
 };
 
 } // namespace pelmbus

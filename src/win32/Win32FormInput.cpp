@@ -152,6 +152,7 @@ LRESULT CALLBACK TWin32FormView::ControlProc(HWND window, UINT message, WPARAM w
     if (model == nullptr) {
         return DefSubclassProc(window, message, wParam, lParam);
     }
+    const HandlerScope scope(*view);
     return view->HandleControl(window, *model, message, wParam, lParam);
 }
 
@@ -181,12 +182,19 @@ LRESULT TWin32FormView::HandleControl(HWND window, TControl& model, UINT message
             handled = DefSubclassProc(window, message, passed, lParam);
         },
         [&](TCheckListBox& checkList) {
-            // A click on an item, or the space bar, toggles its tick.
+            // A click on an item's box, or the space bar, toggles its tick;
+            // a click elsewhere in the row only selects the item.
             if (message == WM_LBUTTONDOWN) {
                 handled = DefSubclassProc(window, message, wParam, lParam);
                 const LRESULT hit = SendMessageW(window, LB_ITEMFROMPOINT, 0, lParam);
-                if (HIWORD(hit) == 0) {
-                    checkList.UserToggle(LOWORD(hit));
+                RECT item{};
+                const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+                if (HIWORD(hit) == 0 && SendMessageW(window, LB_GETITEMRECT, LOWORD(hit),
+                                                     reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
+                    const RECT box = CheckBoxOfItem(item);
+                    if (at.x >= box.left && at.x < box.right) {
+                        checkList.UserToggle(LOWORD(hit));
+                    }
                 }
             } else if (message == WM_KEYDOWN && wParam == VK_SPACE) {
                 const int index = static_cast<int>(SendMessageW(window, LB_GETCURSEL, 0, 0));
@@ -221,7 +229,9 @@ std::optional<LRESULT> TWin32FormView::HandlePageControl(HWND window, UINT messa
     }
     case WM_KEYDOWN:
         if (wParam == VK_LEFT || wParam == VK_RIGHT) {
-            SelectPageByKeyboard(wParam == VK_RIGHT ? 1 : -1);
+            // As the native tab control: the arrows stop at the first and
+            // the last tab.
+            SelectPageByKeyboard(wParam == VK_RIGHT ? 1 : -1, false);
             return 0;
         }
         break;
@@ -239,12 +249,17 @@ std::optional<LRESULT> TWin32FormView::HandlePageControl(HWND window, UINT messa
     return std::nullopt;
 }
 
-void TWin32FormView::SelectPageByKeyboard(int step) {
+void TWin32FormView::SelectPageByKeyboard(int step, bool goRound) {
     if (FPageControl == nullptr || FPageControl->PageCount() == 0) {
         return;
     }
     const int count = FPageControl->PageCount();
-    FPageControl->UserSelectPage((FPageControl->ActivePageIndex() + step + count) % count);
+    const int next = FPageControl->ActivePageIndex() + step;
+    if (goRound) {
+        FPageControl->UserSelectPage((next + count) % count);
+    } else if (next >= 0 && next < count) {
+        FPageControl->UserSelectPage(next);
+    }
 }
 
 bool TWin32FormView::PreTranslate(const MSG& message) {
@@ -256,7 +271,7 @@ bool TWin32FormView::PreTranslate(const MSG& message) {
     }
     const bool shift = GetKeyState(VK_SHIFT) < 0;
     if (GetKeyState(VK_CONTROL) < 0) {
-        SelectPageByKeyboard(shift ? -1 : 1);
+        SelectPageByKeyboard(shift ? -1 : 1, true);
     } else {
         MoveFocus(shift);
     }

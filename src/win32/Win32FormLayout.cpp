@@ -313,7 +313,7 @@ void TWin32FormView::Layout() {
     const int pageWidth = display.right - display.left;
     const int pageHeight = display.bottom - display.top;
 
-    for (Bound& bound : FBound) {
+    for (TBound& bound : FBound) {
         TControl& control = *bound.Model;
         HFONT font = FontOf(control);
         SendMessageW(bound.Window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);

@@ -116,6 +116,15 @@ void TWin32FormView::DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item) 
     SelectObject(dc, old);
 }
 
+RECT TWin32FormView::CheckBoxOfItem(const RECT& item) const {
+    const int height = item.bottom - item.top;
+    const int box = std::min(height - 2, Scale(13));
+    RECT check{item.left + Scale(2), item.top + (height - box) / 2, 0, 0};
+    check.right = check.left + box;
+    check.bottom = check.top + box;
+    return check;
+}
+
 void TWin32FormView::DrawCheckListItem(const TCheckListBox& model, const DRAWITEMSTRUCT& item) {
     if (item.itemID == static_cast<UINT>(-1) || static_cast<int>(item.itemID) >= model.Count()) {
         return;
@@ -124,11 +133,7 @@ void TWin32FormView::DrawCheckListItem(const TCheckListBox& model, const DRAWITE
     const bool selected = (item.itemState & ODS_SELECTED) != 0;
     const bool enabled = IsWindowEnabled(item.hwndItem) != FALSE;
     FillRect(dc, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-    const int height = item.rcItem.bottom - item.rcItem.top;
-    const int box = std::min(height - 2, Scale(13));
-    RECT check{item.rcItem.left + Scale(2), item.rcItem.top + (height - box) / 2, 0, 0};
-    check.right = check.left + box;
-    check.bottom = check.top + box;
+    RECT check = CheckBoxOfItem(item.rcItem);
     const int index = static_cast<int>(item.itemID);
     DrawFrameControl(dc, &check, DFC_BUTTON,
                      DFCS_BUTTONCHECK | DFCS_FLAT | (model.Checked(index) ? DFCS_CHECKED : 0) |

@@ -4,6 +4,7 @@
 
 #include "FormHost.h"
 #include "PaintedControls.h"
+#include "SystemServices.h"
 #include "VisitControl.h"
 #include "WideText.h"
 #include "Win32Fonts.h"
@@ -11,10 +12,11 @@
 
 #include <commctrl.h>
 
+#include <stdexcept>
+
 namespace pelmbus {
 
-TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
-    : FForm(form), FInstance(instance), FWorkEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance) : FForm(form), FInstance(instance) {
     static const bool registered = [instance] {
         WNDCLASSEXW main{};
         main.cbSize = sizeof main;
@@ -43,20 +45,26 @@ TWin32FormView::TWin32FormView(TForm& form, HINSTANCE instance)
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     FWindow = CreateWindowExW(0, MainClassName, WideFromUtf8(form.Caption()).c_str(), style, 0, 0,
                               0, 0, nullptr, nullptr, instance, this);
+    if (FWindow == nullptr) {
+        // No desktop, or the class could not be registered: a program
+        // without its window could neither answer nor be closed.
+        const std::string why = LastSystemErrorText();
+        throw std::runtime_error("Не удалось создать окно программы: " + why);
+    }
     FDpi = WindowDpi(FWindow);
     MakeFonts();
     for (TControl* child : form.Children()) {
         Build(*child, FWindow);
     }
     Layout();
-    for (Bound& bound : FBound) {
+    for (TBound& bound : FBound) {
         ShowState(*bound.Model);
     }
     ShowPages();
 }
 
 TWin32FormView::~TWin32FormView() {
-    for (Bound& bound : FBound) {
+    for (TBound& bound : FBound) {
         bound.Model->OnViewUpdate = nullptr;
     }
     for (const auto& [timer, id] : FTimers) {
@@ -69,7 +77,6 @@ TWin32FormView::~TWin32FormView() {
     for (const auto& [color, brush] : FBrushes) {
         DeleteObject(brush);
     }
-    CloseHandle(FWorkEvent);
 }
 
 HWND TWin32FormView::WindowOf(const TControl& control) const {
@@ -134,9 +141,11 @@ void TWin32FormView::ShowPages() {
         return;
     }
     const int active = FPageControl->ActivePageIndex();
+    // An ordinary message: while the view shows, the tab control's subclass
+    // passes it on unchanged (the page is the model's already).
     ++FShowing;
     if (SendMessageW(FTabs, TCM_GETCURSEL, 0, 0) != active) {
-        DefSubclassProc(FTabs, TCM_SETCURSEL, static_cast<WPARAM>(active), 0);
+        SendMessageW(FTabs, TCM_SETCURSEL, static_cast<WPARAM>(active), 0);
     }
     --FShowing;
     for (size_t i = 0; i < FPages.size(); ++i) {
@@ -265,6 +274,7 @@ LRESULT CALLBACK TWin32FormView::MainProc(HWND window, UINT message, WPARAM wPar
     if (view == nullptr) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
+    const HandlerScope scope(*view);
     return view->HandleMain(message, wParam, lParam);
 }
 
@@ -275,9 +285,13 @@ LRESULT CALLBACK TWin32FormView::PageProc(HWND window, UINT message, WPARAM wPar
                           reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* view = reinterpret_cast<TWin32FormView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (view == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    const HandlerScope scope(*view);
     LRESULT result = 0;
-    if (view != nullptr && (view->HandleInputMessage(message, wParam, lParam, result) ||
-                            view->HandlePaintMessage(message, wParam, lParam, result))) {
+    if (view->HandleInputMessage(message, wParam, lParam, result) ||
+        view->HandlePaintMessage(message, wParam, lParam, result)) {
         return result;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -297,7 +311,9 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     switch (message) {
     case WM_MAINTHREADWORK:
-        RunQueuedWork();
+        if (OnMainThreadWork) {
+            OnMainThreadWork();
+        }
         return 0;
     case WM_TIMER:
         for (const auto& [timer, id] : FTimers) {
@@ -310,13 +326,36 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
         RunClose();
         DestroyWindow(FWindow);
         return 0;
+    case WM_ACTIVATE:
+        // As a dialog does: the control that has the focus when the window
+        // is left gets it back when the window is activated again.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus != nullptr && IsChild(FWindow, focus)) {
+                FFocusWhenLeft = focus;
+            }
+        }
+        break; // activation puts the focus on the window: WM_SETFOCUS
+    case WM_SETFOCUS:
+        RestoreFocus();
+        return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
         // The session ends and the process with it once this returns: the
-        // files are written now.
-        if (wParam != FALSE) {
-            RunClose();
+        // files are written now. It is a sent message, delivered also inside
+        // a wait for the station's program: what that wait's caller still
+        // uses is released only when it has returned.
+        if (wParam != FALSE && !FClosed) {
+            const bool callOnStack = FHandlerDepth > 1;
+            if (OnSessionEnd) {
+                OnSessionEnd(callOnStack);
+            }
+            if (callOnStack) {
+                FCloseWhenUnwound = true;
+            } else {
+                RunClose();
+            }
         }
         return 0;
     case WM_DESTROY:
@@ -338,6 +377,46 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(FWindow, message, wParam, lParam);
 }
 
+// The focus that reached the window itself goes on to a control: the one
+// that had it when the window was left, or else the first one Tab reaches.
+void TWin32FormView::RestoreFocus() {
+    HWND target = FFocusWhenLeft;
+    if (target == nullptr || !IsWindow(target) || !IsChild(FWindow, target) ||
+        !IsWindowVisible(target) || !IsWindowEnabled(target)) {
+        target = nullptr;
+        for (TControl* control : FTabOrder) {
+            HWND window = WindowOf(*control);
+            if (window != nullptr && IsWindowVisible(window) && IsWindowEnabled(window)) {
+                target = window;
+                break;
+            }
+        }
+    }
+    if (target != nullptr) {
+        SetFocus(target);
+    }
+}
+
+TWin32FormView::HandlerScope::HandlerScope(TWin32FormView& view) : FView(view) {
+    ++FView.FHandlerDepth;
+}
+
+TWin32FormView::HandlerScope::~HandlerScope() {
+    if (--FView.FHandlerDepth > 0 || !FView.FCloseWhenUnwound) {
+        return;
+    }
+    FView.FCloseWhenUnwound = false;
+    FView.RunClose();
+    if (IsWindow(FView.FWindow)) {
+        DestroyWindow(FView.FWindow);
+    }
+}
+
+void TWin32FormView::RunHandler(const std::function<void()>& handler) {
+    const HandlerScope scope(*this);
+    handler();
+}
+
 void TWin32FormView::RunClose() {
     if (FClosed) {
         return;
@@ -345,28 +424,6 @@ void TWin32FormView::RunClose() {
     FClosed = true;
     if (OnClose) {
         OnClose();
-    }
-}
-
-// --- work from other threads ---
-
-void TWin32FormView::PostWork(std::function<void()> work) {
-    {
-        std::lock_guard lock(FWorkMutex);
-        FWork.push_back(std::move(work));
-    }
-    SetEvent(FWorkEvent);
-    PostMessageW(FWindow, WM_MAINTHREADWORK, 0, 0);
-}
-
-void TWin32FormView::RunQueuedWork() {
-    std::deque<std::function<void()>> work;
-    {
-        std::lock_guard lock(FWorkMutex);
-        work.swap(FWork);
-    }
-    for (auto& item : work) {
-        item();
     }
 }
 

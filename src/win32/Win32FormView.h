@@ -9,10 +9,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,11 +19,12 @@ namespace pelmbus {
 
 class TWin32FormView {
 public:
-    // Private messages of the main window besides WM_MBUSDATA: work that
-    // another thread handed to the main thread waits in a queue.
+    // The main window's private message besides WM_MBUSDATA: work that
+    // another thread handed to the main thread waits in the host's queue.
     static constexpr UINT WM_MAINTHREADWORK = WM_APP + 1;
 
-    // Builds the window hidden; Show() shows it.
+    // Builds the window hidden; Show() shows it. Throws std::runtime_error
+    // with the system's reason when the window cannot be created.
     TWin32FormView(TForm& form, HINSTANCE instance);
     ~TWin32FormView();
     TWin32FormView(const TWin32FormView&) = delete;
@@ -46,18 +45,19 @@ public:
     // the message was used.
     bool PreTranslate(const MSG& message);
 
-    // Queues work for the main thread; safe from any thread. It runs when
-    // the loop delivers the window's WM_MAINTHREADWORK, or earlier when the
-    // main thread waits for the metering application: WorkEvent() is set
-    // whenever work is queued, and that wait runs RunQueuedWork(). Work still
-    // queued when the window is gone is dropped.
-    void PostWork(std::function<void()> work);
-    HANDLE WorkEvent() const { return FWorkEvent; }
-    void RunQueuedWork();
-
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
     std::function<void()> OnClose;
+    // Run for every WM_MAINTHREADWORK the loop delivers.
+    std::function<void()> OnMainThreadWork;
+    // Run when the Windows session ends, before the close. `callOnStack`
+    // is true when a handler of this window is still on the stack (the end
+    // arrived inside a wait for the station's program): the files must be
+    // stored now, and the close runs only once that handler has returned.
+    std::function<void(bool callOnStack)> OnSessionEnd;
+    // Runs `handler` as one of this window's handlers: for work outside the
+    // loop's messages, such as the form's start.
+    void RunHandler(const std::function<void()>& handler);
     // Run for every WM_MBUSDATA the loop delivers.
     std::function<void(uintptr_t wParam, intptr_t lParam)> OnMBusData;
 
@@ -66,10 +66,22 @@ public:
     static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
-    struct Bound {
+    // Counts the window's handlers on the stack; the last one to return
+    // runs a close that a session end left for it.
+    class HandlerScope {
+    public:
+        explicit HandlerScope(TWin32FormView& view);
+        ~HandlerScope();
+        HandlerScope(const HandlerScope&) = delete;
+        HandlerScope& operator=(const HandlerScope&) = delete;
+
+    private:
+        TWin32FormView& FView;
+    };
+
+    struct TBound {
         TControl* Model = nullptr;
         HWND Window = nullptr;
-        HFONT* Font = nullptr;
     };
 
     static constexpr wchar_t MainClassName[] = L"TFPelMBus";
@@ -104,12 +116,15 @@ private:
     bool EffectiveEnabled(const TControl& control) const;
     TControl* ModelOf(HWND window) const;
     LRESULT HandleMain(UINT message, WPARAM wParam, LPARAM lParam);
+    void RestoreFocus();
     void RunClose();
 
     // Painting (Win32FormPaint.cpp): owner-drawn items and the colours of
     // the controls. True when handled; `result` then holds the answer.
     bool HandlePaintMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void DrawCheckListItem(const TCheckListBox& model, const DRAWITEMSTRUCT& item);
+    // Where a check list item's box is drawn; a click ticks only there.
+    RECT CheckBoxOfItem(const RECT& item) const;
     void DrawLabel(const TLabel& label, const DRAWITEMSTRUCT& item);
     int TextWidth(const std::string& text, HFONT font) const;
 
@@ -120,7 +135,9 @@ private:
     void HandleCommand(HWND control, UINT code);
     void HandleUpDown(HWND control);
     void MoveFocus(bool backwards);
-    void SelectPageByKeyboard(int step);
+    // Ctrl+Tab goes round from the last page to the first; the arrow keys
+    // on the tabs do not.
+    void SelectPageByKeyboard(int step, bool goRound);
     static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         UINT_PTR id, DWORD_PTR data);
     LRESULT HandleControl(HWND window, TControl& model, UINT message, WPARAM wParam, LPARAM lParam);
@@ -136,7 +153,7 @@ private:
     HFONT FFont = nullptr;
     HFONT FBoldFont = nullptr;
     std::map<std::string, HFONT> FOwnFonts;
-    std::vector<Bound> FBound;
+    std::vector<TBound> FBound;
     std::map<const TControl*, HWND> FWindows;
     std::map<HWND, TControl*> FModels;
     std::vector<HWND> FPages;
@@ -148,10 +165,10 @@ private:
     // not taken for the operator's input.
     int FShowing = 0;
     bool FClosed = false;
-
-    std::mutex FWorkMutex;
-    std::deque<std::function<void()>> FWork;
-    HANDLE FWorkEvent = nullptr;
+    int FHandlerDepth = 0;
+    bool FCloseWhenUnwound = false;
+    // The control that had the focus when the window was last deactivated.
+    HWND FFocusWhenLeft = nullptr;
 };
 
 } // namespace pelmbus

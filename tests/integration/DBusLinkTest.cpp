@@ -80,6 +80,7 @@ TEST_F(DBusLink, ActivationStartsTheClientProgramOnly) {
     TAutoCltPel link;
     link.Connect();
     EXPECT_TRUE(link.Connected());
+    EXPECT_TRUE(link.StartedProgram());
     EXPECT_GT(pelsim::NameOwnerProcess(ClientName), 0);
     EXPECT_EQ(pelsim::NameOwnerProcess(ServerName), 0);
     EXPECT_EQ(SplitTextLines(link.DoCommand("GetRepData 0 0 0")).size(), 14u);
@@ -91,6 +92,7 @@ TEST_F(DBusLink, RunningProgramIsUsedAsItIs) {
     TAutoPel link;
     link.Connect();
     link.Connect(); // a second connect changes nothing
+    EXPECT_FALSE(link.StartedProgram());
     EXPECT_EQ(pelsim::NameOwnerProcess(ServerName), simulator.ProcessId());
     EXPECT_FALSE(link.DoCommand("GetRepData 0 4 0").empty());
 }

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 using namespace pelmbus;
@@ -150,6 +152,30 @@ TEST_F(SerialPort, BadSettingsFailTheOpenAndKeepTheDevice) {
     port_.SetPortActive(true);
     ASSERT_TRUE(port_.PortOpen);
     EXPECT_FALSE(CanOpenElsewhere(path)); // exclusive, also for root
+}
+
+TEST_F(SerialPort, AnOpenThatFailsSaysWhyInTheSystemsWords) {
+    const auto failure = [this](const std::string& strPort) {
+        errno = 0; // no reason left over from an earlier call
+        port_.StrPort = strPort;
+        port_.SetPortActive(true);
+        EXPECT_FALSE(port_.PortOpen) << strPort;
+        return port_.OpenFailure;
+    };
+    EXPECT_EQ(failure("/nonexistent/tty:9600,N,8,2"), std::strerror(ENOENT));
+    EXPECT_EQ(failure("COM0:9600,N,8,2"), std::strerror(ENOENT));
+    EXPECT_EQ(failure("/dev/null:9600,N,8,2"), std::strerror(ENOTTY));
+    EXPECT_EQ(failure(pty_.SlavePath() + ":9600,Q,8,2"), "неверный режим порта \"9600,Q,8,2\"");
+    port_.SetPortActive(false);
+    {
+        PosixCommDevice other;
+        ASSERT_TRUE(other.Open(pty_.SlavePath()));
+        EXPECT_EQ(failure(pty_.SlavePath() + ":9600,N,8,2"), std::strerror(EBUSY));
+    }
+    port_.StrPort = pty_.SlavePath() + ":9600,N,8,2";
+    port_.SetPortActive(true);
+    ASSERT_TRUE(port_.PortOpen);
+    EXPECT_EQ(port_.OpenFailure, "");
 }
 
 TEST(PosixDevice, ReadBytesTakesWhatTheQueueHoldsInOneRead) {

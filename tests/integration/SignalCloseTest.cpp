@@ -163,6 +163,23 @@ TEST_F(SignalClose, SignalWhileARefreshErrorBoxIsOpenEndsTheProgram) {
     ExpectClosedWithBothFilesStored(RunAndTerminate(1500ms));
 }
 
+TEST_F(SignalClose, AJournalThatCannotBeWrittenIsToldOnceAndTheSaveGoesOn) {
+    // A directory where the journal should be: no line can be appended.
+    fs::create_directory(dir_ + "PelMBus.log");
+    const int status = RunAndTerminate();
+    ASSERT_NE(status, -1) << "the program did not end after SIGTERM";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string told = ReadAll(dir_ + "stderr");
+    const std::string complaint = "PelMBus: журнал \"" + dir_ + "PelMBus.log\"";
+    const size_t first = told.find(complaint);
+    EXPECT_NE(first, std::string::npos) << told;
+    EXPECT_EQ(told.find(complaint, first + 1), std::string::npos) << "told more than once";
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadTextLines(dir_ + "CfgMBus.txt", lines));
+    EXPECT_EQ(lines.size(), 17u);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -1,4 +1,5 @@
 #include "Controls.h"
+#include "VisitControl.h"
 
 #include <gtest/gtest.h>
 
@@ -244,4 +245,33 @@ TEST(Controls, DeletingAnItemDropsOrShiftsTheSelection) {
     EXPECT_EQ(w.List.ItemIndex(), -1);
     w.List.Delete(5); // nothing there
     EXPECT_EQ(w.List.Items(), std::vector<std::string>{"b"});
+}
+
+// Each control reaches the overload of its own kind; an overload for a base
+// class takes the kinds that have none of their own; the form itself is no
+// control a view builds.
+TEST(Controls, VisitorReachesEachKindAndBaseOverloadsStandForTheRest) {
+    Window w;
+    const auto kindOf = [](TControl& control) {
+        std::string kind;
+        VisitControl(
+            control, [&](TEdit&) { kind = "edit"; }, [&](TUpDown&) { kind = "updown"; },
+            [&](TTabSheet&) { kind = "sheet"; }, [&](TWinControl&) { kind = "container"; },
+            [&](TItemList&) { kind = "items"; }, [&](const TControl&) { kind = "other"; });
+        return kind;
+    };
+    EXPECT_EQ(kindOf(w.Edit), "edit");
+    EXPECT_EQ(kindOf(w.UpDown), "updown");
+    EXPECT_EQ(kindOf(w.First), "sheet");
+    EXPECT_EQ(kindOf(w.Pages), "container");
+    EXPECT_EQ(kindOf(w.Group), "container");
+    EXPECT_EQ(kindOf(w.List), "items");
+    EXPECT_EQ(kindOf(w.Check), "other");
+    EXPECT_EQ(kindOf(w.Timer), "other");
+    EXPECT_EQ(kindOf(w), "");
+
+    EXPECT_TRUE(IsKind<TItemList>(w.List));
+    EXPECT_FALSE(IsKind<TComboBox>(w.List));
+    EXPECT_TRUE(IsKind<TWinControl>(w.Group));
+    EXPECT_FALSE(IsKind<TTabSheet>(w.Pages));
 }

@@ -42,6 +42,11 @@ struct FakeLine {
     bool FailOpen = false;
     bool FailState = false;
     bool FailMask = false;
+    // Every wait fails: as a line error would, or because the device is
+    // gone (pulled out: an open fails too while it lasts).
+    bool FailWaits = false;
+    bool Unplugged = false;
+    int Opens = 0;
     std::deque<uint8_t> Input;
     uint32_t OutQueue = 0;
     uint32_t MaxPerWrite = std::numeric_limits<uint32_t>::max();
@@ -84,7 +89,8 @@ public:
 
     bool Open(const std::string& name) override {
         auto lock = Touch();
-        line_->Open = !line_->FailOpen && !name.empty();
+        ++line_->Opens;
+        line_->Open = !line_->FailOpen && !line_->Unplugged && !name.empty();
         line_->OpenedName = name;
         return line_->Open;
     }
@@ -95,6 +101,10 @@ public:
     void Close() override {
         auto lock = Touch();
         line_->Open = false;
+    }
+    bool Gone() const override {
+        std::lock_guard lock(line_->Mutex);
+        return line_->Open && line_->Unplugged;
     }
     bool SetQueueSizes(uint32_t input, uint32_t output) override {
         auto lock = Touch();
@@ -124,7 +134,7 @@ public:
         auto lock = Touch();
         mask = 0;
         line_->WakePending = false;
-        if (!line_->Open || line_->EventMask != EvRxChar) {
+        if (!line_->Open || line_->EventMask != EvRxChar || line_->FailWaits || line_->Unplugged) {
             return CommWait::Failed;
         }
         if (!line_->Input.empty()) {

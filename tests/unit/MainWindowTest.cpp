@@ -92,6 +92,17 @@ std::vector<uint8_t> Ask(const PseudoTerminal& pty, FakeFormHost& host, uint8_t 
     return answer;
 }
 
+// Runs what the receive thread hands over until the status shows `colour`.
+bool StatusBecomes(TFPelMBus& form, FakeFormHost& host, TColor colour,
+                   std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (form.shStatus.BrushColor() != colour && std::chrono::steady_clock::now() < deadline) {
+        host.RunMainThreadWork();
+        std::this_thread::sleep_for(10ms);
+    }
+    return form.shStatus.BrushColor() == colour;
+}
+
 } // namespace
 
 TEST_F(MainWindow, StartWithoutFilesShowsThePortsDefaultsNotTheDesignValues) {
@@ -263,22 +274,54 @@ TEST_F(MainWindow, TabGuardRefusesWhileAChoiceOrAnInspectorEditIsOpen) {
     EXPECT_TRUE(Host.Messages.empty());
 }
 
-TEST_F(MainWindow, PortStringThatDoesNotOpenLeavesGreenNoThreadAndInputOpen) {
-    WriteConfig({"Настройка_COM_порта=" + NotAPort});
+TEST_F(MainWindow, PortStringThatDoesNotOpenLeavesGreenAndInputOpenAndIsTriedAgain) {
+    WriteConfig({"Настройка_COM_порта=" + NotAPort, "Номер_slave_устройства=9"});
     Create();
     const auto firstLooker = Form.InOutPort1->Looker;
-    TypeIntoEdit10("/nonexistent/other:9600,N,8,2");
+    const std::string device = Dir.Path + "ttyUSB0";
+    TypeIntoEdit10(device + ":9600,N,8,2");
     EXPECT_TRUE(Form.Button6.Enabled());
     EXPECT_FALSE(Form.Timer1.Enabled());
 
     Form.Button6.UserClick();
-    EXPECT_EQ(Form.InOutPort1->StrPort, "/nonexistent/other:9600,N,8,2");
+    EXPECT_EQ(Form.InOutPort1->StrPort, device + ":9600,N,8,2");
     EXPECT_FALSE(Form.InOutPort1->PortOpen);
     EXPECT_EQ(Form.shStatus.BrushColor(), clGreen);
     EXPECT_TRUE(Form.Button6.Enabled());
     EXPECT_TRUE(Form.Timer1.Enabled());
     EXPECT_TRUE(firstLooker->Stopped());
-    EXPECT_EQ(Form.InOutPort1->Looker, firstLooker); // no new thread
+    ASSERT_NE(Form.InOutPort1->Looker, firstLooker);
+
+    // The adapter comes: the new thread opens it within a few seconds.
+    PseudoTerminal pty;
+    std::filesystem::create_symlink(pty.SlavePath(), device);
+    ASSERT_TRUE(StatusBecomes(Form, Host, clLime, 6s));
+    EXPECT_EQ(Ask(pty, Host, 9).size(), 7u);
+}
+
+// The adapter is a link to a pseudo-terminal: it is missing at the start,
+// plugged in, pulled out (the terminal hangs up) and plugged back under the
+// same name. Each time the slave serves again with nobody at the screen.
+TEST_F(MainWindow, AdapterPluggedInLaterOrPulledOutAndBackServesAgainByItself) {
+    const std::string device = Dir.Path + "ttyUSB0";
+    WriteConfig({"Настройка_COM_порта=" + device + ":9600,N,8,2", "Номер_slave_устройства=9",
+                 "Задержка_ответа=0"});
+    Create();
+    EXPECT_EQ(Form.shStatus.BrushColor(), clGreen);
+    for (int plugged = 0; plugged < 2; ++plugged) {
+        auto pty = std::make_unique<PseudoTerminal>();
+        std::filesystem::create_symlink(pty->SlavePath(), device);
+        ASSERT_TRUE(StatusBecomes(Form, Host, clLime, 6s)) << plugged;
+        const auto answer = Ask(*pty, Host, 9);
+        ASSERT_EQ(answer.size(), 7u) << plugged;
+        EXPECT_EQ(answer[0], 9);
+
+        pty.reset();
+        std::filesystem::remove(device);
+        ASSERT_TRUE(StatusBecomes(Form, Host, clGreen, 3s)) << plugged;
+        EXPECT_FALSE(Form.InOutPort1->PortOpen);
+    }
+    EXPECT_FALSE(Form.Button6.Enabled()) << "nothing for the operator to do";
 }
 
 TEST_F(MainWindow, PortStringThatOpensGoesLimeAndTheNewThreadAnswers) {

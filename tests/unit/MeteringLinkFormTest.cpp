@@ -125,6 +125,19 @@ std::string Report(const std::string& date, const std::string& time, float first
     return text;
 }
 
+// The journal's events as the window writes them, without times.
+struct JournalLines : JournalSink {
+    std::vector<std::string> Lines;
+    void Record(std::string_view event) override { Lines.emplace_back(event); }
+    // The lines from the first that starts with `first` on.
+    std::vector<std::string> From(const std::string& first) const {
+        const auto start = std::find_if(Lines.begin(), Lines.end(), [&](const std::string& line) {
+            return line.rfind(first, 0) == 0;
+        });
+        return {start, Lines.end()};
+    }
+};
+
 class MeteringLinkForm : public ::testing::Test {
 protected:
     MeteringLinkForm() {
@@ -162,6 +175,7 @@ protected:
 
     TempDirectory Dir;
     LinkHost Host;
+    JournalLines Events; // outlives the window, which writes to it as it closes
     TFPelMBus Form{Host};
 };
 
@@ -430,6 +444,65 @@ TEST_F(MeteringLinkForm, FailingRefreshesShowOneErrorBoxAndCollapseWhileItIsOpen
     link.Raise(4);
     Host.DeliverMessages(Form);
     EXPECT_EQ(Host.Errors.size(), 2u);
+}
+
+TEST_F(MeteringLinkForm, JournalTellsWhoDroppedTheLinkAndWhyItCameBackOrNot) {
+    JournalLines& journal = Events;
+    Form.Journal.Sink = &journal;
+    Start(true, false);
+    EXPECT_EQ(journal.Lines.back(),
+              "Связь с программой Pel.exe установлена, программа уже работала");
+
+    // The box's own click runs inside the watchdog's reconnect: the cause
+    // stays the watchdog's.
+    Host.Tick = 61500;
+    Form.Timer1.Fire();
+    EXPECT_EQ(journal.From("Нет отчетов"),
+              (std::vector<std::string>{
+                  "Нет отчетов от программы Pel.exe 61 с: связь устанавливается заново",
+                  "Связь с программой Pel.exe разорвана сторожевым таймером",
+                  "Связь с программой Pel.exe установлена заново, программа уже работала"}));
+
+    Host.NextResult = ConnectResult::SystemError;
+    Host.Tick = 200000;
+    Form.Timer1.Fire();
+    EXPECT_EQ(journal.Lines.back(),
+              "Не удалось установить связь с программой Pel.exe: The name ru.pel.Pel was not "
+              "provided by any .service files; флажок \"Сервер ПЕЛ\" снят, связь больше не "
+              "устанавливается");
+
+    Host.NextResult = ConnectResult::Connects;
+    Form.CheckBox1.UserClick();
+    Form.CheckBox1.UserClick();
+    EXPECT_EQ(journal.Lines.back(), "Связь с программой Pel.exe разорвана оператором");
+}
+
+TEST_F(MeteringLinkForm, JournalWritesTheExchangeHourlyAndFoldsFailingRefreshes) {
+    JournalLines& journal = Events;
+    Form.Journal.Sink = &journal;
+    Host.FailCommands = true;
+    Start(true, false);
+    for (int i = 0; i < 5; ++i) {
+        Host.Tick += 1000;
+        Host.Live[0]->Raise(i);
+        Host.DeliverMessages(Form);
+    }
+    EXPECT_EQ(journal.Lines.back(), "Ошибка обновления данных: Отчет недоступен");
+
+    Host.Tick = 59 * 60000;
+    Form.JournalTimer.Fire();
+    EXPECT_EQ(journal.Lines.back(),
+              "Ошибка обновления данных повторилась ещё 4 раз за 4 с: Отчет недоступен")
+        << "no repeat within a minute ends the run";
+    Form.InOutPort1->Counters.CountAnswered();
+    Host.Tick = 60 * 60000;
+    Form.JournalTimer.Fire();
+    EXPECT_EQ(journal.Lines.back().rfind("Обмен за 60 мин: ответов на запросы 1, ", 0), 0u)
+        << journal.Lines.back();
+    Form.JournalTimer.Fire(); // the same hour: nothing more
+    EXPECT_EQ(std::count_if(journal.Lines.begin(), journal.Lines.end(),
+                            [](const std::string& line) { return line.rfind("Обмен", 0) == 0; }),
+              1);
 }
 
 namespace {

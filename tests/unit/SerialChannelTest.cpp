@@ -474,6 +474,53 @@ TEST_F(Channel, StopEndsABlockedWaitAtOnce) {
     EXPECT_EQ(events_, "");
 }
 
+// A device that is gone is closed by the receive thread and tried again until
+// it is back; a wait that fails for another reason never closes it.
+TEST_F(Channel, DeviceThatIsGoneIsClosedAndReopenedWhenItIsBack) {
+    std::string changes;
+    port_.OnPortOpenChange = [&](TInOutPort& port) {
+        changes += port.PortOpen ? "open " : "closed ";
+    };
+    port_.ReopenInterval = 300ms;
+    port_.ZaderOtveta = 10;
+    port_.StrPort = "COM3:19200,E,8,1";
+    port_.SetPortActive(true);
+    ASSERT_TRUE(port_.PortOpen);
+    port_.StartLooker();
+
+    SetLine([](FakeLine& line) { line.FailWaits = true; });
+    std::this_thread::sleep_for(1600ms); // three passes
+    EXPECT_TRUE(port_.PortOpen);
+    SetLine([](FakeLine& line) {
+        EXPECT_EQ(line.Opens, 1);
+        line.FailWaits = false;
+        line.Unplugged = true;
+    });
+    ASSERT_TRUE(loop_.RunUntil([&] { return changes == "closed "; }, 3s)) << changes;
+    EXPECT_FALSE(port_.PortOpen);
+    std::this_thread::sleep_for(1s); // tried again, and failed, meanwhile
+    SetLine([](FakeLine& line) {
+        EXPECT_GE(line.Opens, 2);
+        line.Unplugged = false;
+    });
+    ASSERT_TRUE(loop_.RunUntil([&] { return changes == "closed open "; }, 3s)) << changes;
+    EXPECT_TRUE(port_.PortOpen);
+    EXPECT_EQ(line_->OpenedName, "COM3");
+    EXPECT_EQ(line_->Mode.BaudRate, 19200u);
+    Request(ReadTwo);
+    EXPECT_EQ(sent_.back(), ReadTwoAnswer);
+
+    // A stopped thread never opens the port again.
+    SetLine([](FakeLine& line) { line.Unplugged = true; });
+    ASSERT_TRUE(loop_.RunUntil([&] { return !port_.PortOpen; }, 3s));
+    port_.StopLooker();
+    SetLine([](FakeLine& line) { line.Unplugged = false; });
+    const int opens = line_->Opens;
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(line_->Opens, opens);
+    EXPECT_FALSE(port_.PortOpen);
+}
+
 TEST(ChannelLifetime, FreeingThePortWhileAHandOverIsPending) {
     MainThreadQueue loop;
     auto line = std::make_shared<FakeLine>();

@@ -5,6 +5,7 @@
 #include "FakeFormHost.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
+#include "Win32FormHost.h"
 
 #include <gtest/gtest.h>
 
@@ -195,6 +196,87 @@ TEST_F(Win32FormViewTest, DataKindChoiceThroughTheCheckListAndTheTabGuard) {
     EXPECT_FALSE(Shown(Form->TabSheet1));
 }
 
+// The tab control's selection as it reaches the control: every message
+// that a subclass installed after the view's sees.
+LRESULT CALLBACK RecordSelection(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR data) {
+    if (message == TCM_SETCURSEL) {
+        reinterpret_cast<std::vector<int>*>(data)->push_back(static_cast<int>(wParam));
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// Keys as the loop meets them, with Ctrl held down or not.
+void PressTab(TWin32FormView& view, HWND focus, bool control, bool shift) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    BYTE pressed[256];
+    std::copy(std::begin(keys), std::end(keys), std::begin(pressed));
+    pressed[VK_CONTROL] = control ? 0x80 : 0;
+    pressed[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(pressed);
+    const MSG message{focus, WM_KEYDOWN, VK_TAB, 0, 0, {}};
+    view.PreTranslate(message);
+    SetKeyboardState(keys);
+}
+
+TEST_F(Win32FormViewTest, CtrlTabSelectsTheTabOfThePageShownArrowsStopAtTheEnds) {
+    HWND tabs = W(Form->PageControl1);
+    std::vector<int> selections;
+    ASSERT_TRUE(
+        SetWindowSubclass(tabs, RecordSelection, 77, reinterpret_cast<DWORD_PTR>(&selections)));
+    const int last = Form->PageControl1.PageCount() - 1;
+
+    PressTab(*View, tabs, true, false);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), 1);
+    EXPECT_EQ(TabShown(), 1);
+    EXPECT_EQ(selections, std::vector<int>{1}) << "selected with an ordinary message";
+    PressTab(*View, tabs, true, true);
+    PressTab(*View, tabs, true, true); // Ctrl+Shift+Tab goes round to the last page
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), last);
+    EXPECT_EQ(TabShown(), last);
+    EXPECT_TRUE(Shown(Form->PageControl1.Page(last)));
+
+    SendMessageW(tabs, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), last) << "the arrows stop at the last tab";
+    SendMessageW(tabs, WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), last - 1);
+    EXPECT_EQ(TabShown(), last - 1);
+    SendMessageW(tabs, TCM_SETCURSEL, 0, 0);
+    SendMessageW(tabs, WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_EQ(Form->PageControl1.ActivePageIndex(), 0) << "the arrows stop at the first tab";
+    RemoveWindowSubclass(tabs, RecordSelection, 77);
+}
+
+TEST_F(Win32FormViewTest, CheckListTicksOnlyOnTheItemsBox) {
+    Click(Form->Button1);
+    HWND list = W(Form->CheckListBox1);
+    RECT item;
+    SendMessageW(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+    ASSERT_TRUE(Form->CheckListBox1.Checked(1));
+    const LPARAM onText = MAKELPARAM(item.left + (item.right - item.left) / 2, item.top + 3);
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, onText);
+    SendMessageW(list, WM_LBUTTONUP, 0, onText);
+    EXPECT_TRUE(Form->CheckListBox1.Checked(1)) << "a click on the text only selects";
+    EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 1);
+    const LPARAM onBox = MAKELPARAM(item.left + 5, item.top + 3);
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, onBox);
+    SendMessageW(list, WM_LBUTTONUP, 0, onBox);
+    EXPECT_FALSE(Form->CheckListBox1.Checked(1));
+}
+
+// Activation (Alt+Tab, a taskbar click, a message box closing) gives the
+// window itself the focus; it goes on to the control that had it.
+TEST_F(Win32FormViewTest, FocusComesBackToItsControlWhenTheWindowIsActivatedAgain) {
+    HWND edit = W(Form->Edit1);
+    ASSERT_TRUE(IsWindowEnabled(edit));
+    SetFocus(edit);
+    ASSERT_EQ(GetFocus(), edit);
+    SendMessageW(View->Window(), WM_ACTIVATE, WA_INACTIVE, 0);
+    SetFocus(View->Window()); // what activation does
+    EXPECT_EQ(GetFocus(), edit);
+}
+
 TEST_F(Win32FormViewTest, ManualEntryTypedAddedAndChosenFromTheList) {
     SendMessageW(W(Form->PageControl1), TCM_SETCURSEL, 2, 0);
     Arrow(Form->sbReg, true);
@@ -269,14 +351,20 @@ TEST_F(Win32FormViewTest, MemoShowsTheModelLinesAndTakesTypedOnes) {
 TEST_F(Win32FormViewTest, PostedMessagesAndHandedOverWorkRunFromTheLoop) {
     PostMessageW(View->Window(), WM_MBUSDATA, 210, 0);
     EXPECT_TRUE(Delivered.empty()); // posted, not sent
-    std::atomic<bool> ran{false};
-    std::thread other([&] { View->PostWork([&] { ran = true; }); });
+    // The program's host queues hand-overs for this window's loop.
+    TWin32FormHost host;
+    host.SetView(View.get());
+    std::atomic<int> ran{0};
+    std::thread other([&] {
+        host.PostToMainThread([&] { ++ran; });
+        host.PostToMainThread([&] { ++ran; });
+    });
     other.join();
-    EXPECT_FALSE(ran);
-    EXPECT_EQ(WaitForSingleObject(View->WorkEvent(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(ran, 0);
     Pump();
     EXPECT_EQ(Delivered, (std::vector<uintptr_t>{210}));
-    EXPECT_TRUE(ran);
+    EXPECT_EQ(ran, 2);
+    host.SetView(nullptr);
 }
 
 TEST_F(Win32FormViewTest, CloseAndEndOfSessionRunTheCloseOnceAndWriteTheFiles) {
@@ -289,6 +377,29 @@ TEST_F(Win32FormViewTest, CloseAndEndOfSessionRunTheCloseOnceAndWriteTheFiles) {
     SendMessageW(View->Window(), WM_CLOSE, 0, 0);
     EXPECT_EQ(Closes, 1);
     EXPECT_FALSE(IsWindow(View->Window()));
+}
+
+// A window that cannot be created (here refused by a hook, as on a station
+// without a desktop) is an error with the reason, not a view without one.
+LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
+    return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(Win32FormViewCreation, WindowThatCannotBeCreatedIsAnErrorWithItsReason) {
+    TempDirectory dir;
+    FakeFormHost host;
+    host.Directory = dir.Path;
+    TFPelMBus form(host);
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseWindows, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    try {
+        TWin32FormView view(form, GetModuleHandleW(nullptr));
+        ADD_FAILURE() << "a view without a window";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("Не удалось создать окно"), std::string::npos)
+            << error.what();
+    }
+    UnhookWindowsHookEx(hook);
 }
 
 } // namespace

@@ -44,7 +44,8 @@ add_executable(pelsim com/main.cpp com/ComSimulator.cpp com/Registration.cpp
                ${PELSIM_GEN}/PelSim.h ${PELSIM_GEN}/pelsim_rc.o)
 target_include_directories(pelsim PRIVATE ${PELSIM_GEN} ${CMAKE_CURRENT_SOURCE_DIR}/com)
 target_link_libraries(pelsim PRIVATE pelsimdata pellink ole32 oleaut32 uuid advapi32 shell32)
-target_link_options(pelsim PRIVATE -static -static-libgcc -static-libstdc++)
+# The GUI subsystem: a console program that COM starts opens a console window.
+target_link_options(pelsim PRIVATE -static -static-libgcc -static-libstdc++ -mwindows)
 
 # Registering, starting and ending pelsim.exe from the Windows tests and
 # benchmarks, which run inside Wine and see the build tree under Z:.
@@ -56,5 +57,11 @@ add_dependencies(pelsimcontrol pelsim)
 
 # pelsim.exe, too, must run on a station with nothing but Windows' own DLLs.
 if(COMMAND pelmbus_check_imports)
-    pelmbus_check_imports(pelsim)
+    pelmbus_check_imports(pelsim SUBSYSTEM "Windows GUI")
+    # Without a console of its own it still prints where it was started.
+    if(PELMBUS_WINE_RUNS)
+        add_test(NAME pelsim_prints_without_a_console COMMAND pelsim --help)
+        set_tests_properties(pelsim_prints_without_a_console PROPERTIES LABELS "wine"
+                             PASS_REGULAR_EXPRESSION "/RegServer")
+    endif()
 endif()

@@ -81,12 +81,13 @@ bool ParseSimulatorArguments(const std::vector<std::string>& args, SimulatorSett
                 error = "--period must be between 0.01 and 86400 seconds";
                 return false;
             }
-        } else if (name == "--lifetime") {
+        } else if (name == "--lifetime" || name == "--register-delay") {
             if (!value(text)) {
                 return false;
             }
-            if (!ParseSeconds(text, settings.LifetimeSeconds)) {
-                error = "--lifetime must be seconds";
+            if (!ParseSeconds(text, name == "--lifetime" ? settings.LifetimeSeconds
+                                                         : settings.RegisterDelaySeconds)) {
+                error = name + " must be seconds";
                 return false;
             }
         } else if (name == "--event-limit" || name == "--reply-lines" || name == "--reply-delay") {
@@ -117,7 +118,7 @@ bool ParseSimulatorArguments(const std::vector<std::string>& args, SimulatorSett
 std::string SimulatorUsage() {
     return "pelsim [--program server|client] [--period SECONDS] [--event-limit N]\n"
            "       [--no-events] [--error-replies] [--reply-lines N] [--reply-delay MS]\n"
-           "       [--decimal-separator S] [--lifetime SECONDS]\n";
+           "       [--decimal-separator S] [--lifetime SECONDS] [--register-delay SECONDS]\n";
 }
 
 } // namespace pelsim

@@ -20,6 +20,9 @@ struct SimulatorSettings {
     int ReplyDelayMs = 0;
     std::optional<std::string> DecimalSeparator; // the locale's when not given
     double LifetimeSeconds = 0;                  // end after this long; 0 runs on
+    // Wait this long before offering the object, as a station's program
+    // that starts slowly at boot does.
+    double RegisterDelaySeconds = 0;
 };
 
 // False with a message in `error` for an unknown option or a bad value.

@@ -24,6 +24,11 @@ struct AttachOutcome {
     bool Started = false; // no running object: a new one was created
 };
 
+// COM itself bounds how long it waits for a server it starts to register;
+// this bound only keeps a start that never ends from holding the window
+// for good.
+constexpr int32_t ProgramStartBoundMs = 5 * 60 * 1000;
+
 struct CallOutcome {
     HRESULT Status = E_UNEXPECTED;
     std::string Reply;
@@ -42,6 +47,19 @@ std::string ErrorInfoText() {
     }
     return description.Utf8();
 }
+
+// What obtaining the object left for subscribing, owned by jobs on the
+// worker thread.
+struct ObtainedObject {
+    ComRef<IUnknown> Object;
+    ComRef<IUnknown> SinkProxy;
+    HRESULT SinkStatus = S_OK;
+
+    void Release() {
+        Object.Reset();
+        SinkProxy.Reset();
+    }
+};
 
 } // namespace
 
@@ -62,8 +80,8 @@ struct RemoteObject {
     }
 };
 
-ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers)
-    : worker_(std::make_unique<MtaWorker>(handOvers)) {}
+ComAutomationBackend::ComAutomationBackend(MainThreadHandOvers* handOvers, HANDLE handOverPosted)
+    : worker_(std::make_unique<MtaWorker>(handOvers, handOverPosted)) {}
 
 ComAutomationBackend::~ComAutomationBackend() {
     Detach();
@@ -88,53 +106,68 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
                                HResultName(hr));
     }
 
+    // Obtaining the object may start the program, which at a station's boot
+    // can take far longer than a call: it waits as long as COM waits for a
+    // server to register, bounded only by ProgramStartBoundMs. Subscribing
+    // and querying are calls, bounded by the connect time-out.
     auto outcome = std::make_shared<AttachOutcome>();
-    auto remote = std::make_shared<RemoteObject>();
-    const bool finished = worker_->Run(
+    auto obtained = std::make_shared<ObtainedObject>();
+    const bool obtainedInTime = worker_->Run(
         [=] {
-            ComRef<IUnknown> sinkProxy;
-            const HRESULT sinkStatus =
-                CoGetInterfaceAndReleaseStream(sinkStream, IID_IUnknown, sinkProxy.PutVoid());
-            ComRef<IUnknown> object;
-            HRESULT status = GetActiveObject(classId, nullptr, object.Put());
+            obtained->SinkStatus = CoGetInterfaceAndReleaseStream(sinkStream, IID_IUnknown,
+                                                                  obtained->SinkProxy.PutVoid());
+            HRESULT status = GetActiveObject(classId, nullptr, obtained->Object.Put());
             if (FAILED(status)) {
                 status = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                                          object.PutVoid());
+                                          obtained->Object.PutVoid());
                 outcome->Started = SUCCEEDED(status);
             }
             if (FAILED(status)) {
+                obtained->Release();
                 outcome->Status = status;
                 return;
             }
             outcome->Step = AttachStep::Subscribe;
-            if (FAILED(status = sinkStatus)) {
-                outcome->Status = status;
-                return;
-            }
-            ComRef<IConnectionPointContainer> container;
-            status = object->QueryInterface(IID_IConnectionPointContainer, container.PutVoid());
-            if (SUCCEEDED(status)) {
-                status = container->FindConnectionPoint(eventId, remote->Point.Put());
-            }
-            if (SUCCEEDED(status)) {
-                status = remote->Point->Advise(sinkProxy.Get(), &remote->Cookie);
-            }
-            if (FAILED(status)) {
-                remote->Cookie = 0;
-                remote->Release();
-                outcome->Status = status;
-                return;
-            }
-            outcome->Step = AttachStep::Query;
-            status = object->QueryInterface(interfaceId, remote->Object.PutVoid());
-            if (FAILED(status)) {
-                remote->Release(); // nothing stays subscribed
-                outcome->Status = status;
-                return;
-            }
-            outcome->Step = AttachStep::Done;
         },
-        timeoutMs);
+        ProgramStartBoundMs);
+
+    auto remote = std::make_shared<RemoteObject>();
+    bool finished = obtainedInTime;
+    if (obtainedInTime && outcome->Step.load() == AttachStep::Subscribe) {
+        finished = worker_->Run(
+            [=] {
+                ComRef<IUnknown> object = std::move(obtained->Object);
+                ComRef<IUnknown> sinkProxy = std::move(obtained->SinkProxy);
+                HRESULT status = obtained->SinkStatus;
+                if (FAILED(status)) {
+                    outcome->Status = status;
+                    return;
+                }
+                ComRef<IConnectionPointContainer> container;
+                status = object->QueryInterface(IID_IConnectionPointContainer, container.PutVoid());
+                if (SUCCEEDED(status)) {
+                    status = container->FindConnectionPoint(eventId, remote->Point.Put());
+                }
+                if (SUCCEEDED(status)) {
+                    status = remote->Point->Advise(sinkProxy.Get(), &remote->Cookie);
+                }
+                if (FAILED(status)) {
+                    remote->Cookie = 0;
+                    remote->Release();
+                    outcome->Status = status;
+                    return;
+                }
+                outcome->Step = AttachStep::Query;
+                status = object->QueryInterface(interfaceId, remote->Object.PutVoid());
+                if (FAILED(status)) {
+                    remote->Release(); // nothing stays subscribed
+                    outcome->Status = status;
+                    return;
+                }
+                outcome->Step = AttachStep::Done;
+            },
+            timeoutMs);
+    }
 
     const AttachStep step = outcome->Step.load();
     if (finished && step == AttachStep::Done) {
@@ -148,7 +181,10 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
     // has left is never heard; a late attach is undone after it ends.
     localSink->Disconnect();
     if (!finished) {
-        worker_->Post([remote] { remote->Release(); });
+        worker_->Post([obtained, remote] {
+            obtained->Release();
+            remote->Release();
+        });
     }
     CoDisconnectObject(localSink.Get(), 0);
 
@@ -156,7 +192,7 @@ void ComAutomationBackend::Attach(const LinkIdentifiers& ids, EventSink sink, in
     if (step == AttachStep::Obtain) {
         if (!finished) {
             throw EAutomationSystemError("Программа " + program_ + " не запустилась за " +
-                                             std::to_string(timeoutMs) + " мс",
+                                             std::to_string(ProgramStartBoundMs / 60000) + " мин",
                                          "Timeout");
         }
         throw EAutomationSystemError("Не удалось получить объект программы " + program_ + " " +

@@ -5,11 +5,14 @@
 // default interface, whose first own method DoCommand is called through the
 // method table. Every call that reaches the application runs on a worker in
 // the multithreaded apartment and is waited for at most the link's time-out,
-// so a hung application never freezes the window for good.
+// so a hung application never freezes the window for good. Starting the
+// application is not a call: it waits as long as COM waits for the server.
 #pragma once
 
 #include "AutomationObject.h"
 #include "MainThreadHandOvers.h"
+
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -23,8 +26,10 @@ struct RemoteObject;
 class ComAutomationBackend : public AutomationBackend {
 public:
     // While it waits for the application the main thread runs `handOvers`
-    // (when given) and serves its apartment, and nothing else.
-    explicit ComAutomationBackend(MainThreadHandOvers* handOvers = nullptr);
+    // (when given) the moment `handOverPosted`, their event, is set, and
+    // serves its apartment, and nothing else.
+    explicit ComAutomationBackend(MainThreadHandOvers* handOvers = nullptr,
+                                  HANDLE handOverPosted = nullptr);
     ~ComAutomationBackend() override;
     ComAutomationBackend(const ComAutomationBackend&) = delete;
     ComAutomationBackend& operator=(const ComAutomationBackend&) = delete;

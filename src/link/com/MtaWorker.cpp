@@ -4,15 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <stdexcept>
 #include <system_error>
 
 namespace pelmbus::com {
 
 namespace {
-
-// How long the wait serves the apartment before it looks for hand-overs
-// again; a hand-over waits at most this long.
-constexpr DWORD HandOverPollMs = 2;
 
 HANDLE NewAutoResetEvent() {
     const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -47,8 +44,12 @@ struct MtaWorker::State {
     HANDLE JobDone;
 };
 
-MtaWorker::MtaWorker(MainThreadHandOvers* handOvers)
-    : handOvers_(handOvers), state_(std::make_shared<State>()) {
+MtaWorker::MtaWorker(MainThreadHandOvers* handOvers, HANDLE handOverPosted)
+    : handOvers_(handOvers), handOverPosted_(handOverPosted), state_(std::make_shared<State>()) {
+    if (handOvers_ != nullptr && handOverPosted_ == nullptr) {
+        // Without their event they would wait for the end of each call.
+        throw std::invalid_argument("hand-overs need their event");
+    }
     thread_ = std::thread(&MtaWorker::Loop, state_);
 }
 
@@ -115,8 +116,8 @@ bool MtaWorker::Run(Job job, int32_t timeoutMs) {
     const uint64_t number = Queue(std::move(job));
     const std::shared_ptr<State> state = state_;
     const bool finished = WaitServingApartment(
-        state->JobDone, [&] { return state->LastFinished.load() >= number; }, timeoutMs,
-        handOvers_);
+        state->JobDone, [&] { return state->LastFinished.load() >= number; }, timeoutMs, handOvers_,
+        handOverPosted_);
     if (!finished) {
         lastAbandoned_ = number;
     }
@@ -132,8 +133,10 @@ void MtaWorker::Post(Job job) {
 }
 
 bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, int32_t timeoutMs,
-                          MainThreadHandOvers* handOvers) {
+                          MainThreadHandOvers* handOvers, HANDLE handOverPosted) {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(0, timeoutMs));
+    HANDLE handles[] = {signal, handOverPosted};
+    const DWORD count = handOvers != nullptr && handOverPosted != nullptr ? 2 : 1;
     while (!finished()) {
         if (handOvers != nullptr) {
             handOvers->RunPending();
@@ -142,16 +145,14 @@ bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, 
         if (now >= deadline) {
             return finished();
         }
-        DWORD slice = static_cast<DWORD>(deadline - now);
-        if (handOvers != nullptr) {
-            slice = std::min(slice, HandOverPollMs);
-        }
+        const auto left = static_cast<DWORD>(deadline - now);
         DWORD index = 0;
         // Serves the apartment meanwhile: COM's own calls and the
         // application's events (which only post messages) get through.
-        const HRESULT hr = CoWaitForMultipleHandles(0, slice, 1, &signal, &index);
+        const HRESULT hr = CoWaitForMultipleHandles(0, left, count, handles, &index);
         if (FAILED(hr) && hr != RPC_S_CALLPENDING) {
-            WaitForSingleObject(signal, slice); // not in an apartment: a plain wait
+            // Not in an apartment: a plain wait.
+            WaitForMultipleObjects(count, handles, FALSE, left);
         }
     }
     return true;

@@ -3,8 +3,9 @@
 // DoCommand, unsubscribing, releasing). The main thread waits for each call
 // at most a time-out in CoWaitForMultipleHandles, which keeps its apartment
 // served (the application's events, COM's own calls) and runs the receive
-// thread's hand-overs, and nothing else. A call that outlives its wait
-// finishes later on the worker; jobs run one after the other in order.
+// thread's hand-overs the moment their event is set, and nothing else. A
+// call that outlives its wait finishes later on the worker; jobs run one
+// after the other in order.
 #pragma once
 
 #include "MainThreadHandOvers.h"
@@ -25,9 +26,11 @@ class MtaWorker {
 public:
     using Job = std::function<void()>;
 
-    // `handOvers`: what the main thread still runs while it waits; none
-    // when null.
-    explicit MtaWorker(MainThreadHandOvers* handOvers);
+    // `handOvers`: what the main thread still runs while it waits, none
+    // when null; `handOverPosted`: their event, set whenever one is queued,
+    // which the waits wait on as well. Throws std::invalid_argument for
+    // hand-overs without their event.
+    MtaWorker(MainThreadHandOvers* handOvers, HANDLE handOverPosted);
     // Ends the thread after its queued jobs. Waits for it only when it is
     // idle, so a call hung in the application never holds the caller.
     ~MtaWorker();
@@ -50,15 +53,17 @@ private:
     static void Loop(std::shared_ptr<State> state);
 
     MainThreadHandOvers* handOvers_;
+    HANDLE handOverPosted_;
     uint64_t lastAbandoned_ = 0;
     std::shared_ptr<State> state_;
     std::thread thread_;
 };
 
-// Waits at most `timeoutMs` in the caller's apartment, running the
-// hand-overs when given, until `finished` is true; `signal` is set whenever
-// it may have become true. True when it did.
+// Waits at most `timeoutMs` in the caller's apartment until `finished` is
+// true; `signal` is set whenever it may have become true. When given, the
+// hand-overs run at the start and whenever `handOverPosted` is set. True
+// when `finished` became true.
 bool WaitServingApartment(HANDLE signal, const std::function<bool()>& finished, int32_t timeoutMs,
-                          MainThreadHandOvers* handOvers);
+                          MainThreadHandOvers* handOvers, HANDLE handOverPosted);
 
 } // namespace pelmbus::com

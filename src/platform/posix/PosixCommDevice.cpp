@@ -53,6 +53,10 @@ bool PosixCommDevice::Open(const std::string& name) {
     Close();
     const std::string path = DevicePathForName(name);
     if (path.empty() || WakeFd < 0) {
+        // The caller takes the reason from errno.
+        if (path.empty()) {
+            errno = ENOENT;
+        }
         return false;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -63,10 +67,14 @@ bool PosixCommDevice::Open(const std::string& name) {
     // that honour it (also those running as root, which TIOCEXCL lets
     // through), TIOCEXCL every other open.
     if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+        // A line another program holds is busy, not "try again".
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
+        errno = error;
         return false;
     }
     Fd = fd;
+    DeviceGone = false;
     EventMask = 0;
     Timeouts = CommTimeouts{};
     PendingBytes.clear();
@@ -82,7 +90,15 @@ void PosixCommDevice::Close() {
     (void)ioctl(Fd, TIOCNXCL);
     close(Fd);
     Fd = -1;
+    DeviceGone = false;
     PendingBytes.clear();
+}
+
+// A terminal whose device went away (a USB adapter pulled out, the other end
+// of a pseudo-terminal closed) is hung up: every call on it fails with EIO
+// from then on. ENXIO and ENODEV are what some drivers give instead.
+void PosixCommDevice::NoteFailure(int error) {
+    DeviceGone = DeviceGone || error == EIO || error == ENXIO || error == ENODEV;
 }
 
 bool PosixCommDevice::SetQueueSizes(uint32_t input, uint32_t output) {
@@ -139,6 +155,7 @@ bool PosixCommDevice::SetTimeouts(const CommTimeouts& timeouts) {
 
 CommWait PosixCommDevice::WaitEvent(uint32_t& mask) {
     mask = 0;
+    DeviceGone = false;
     if (Fd < 0 || (EventMask & EvRxChar) == 0) {
         return CommWait::Failed;
     }
@@ -147,6 +164,7 @@ CommWait PosixCommDevice::WaitEvent(uint32_t& mask) {
     }
     int waiting = 0;
     if (ioctl(Fd, FIONREAD, &waiting) != 0) {
+        NoteFailure(errno);
         return CommWait::Failed;
     }
     if (waiting > 0) {
@@ -189,7 +207,11 @@ bool PosixCommDevice::ClearErrors(CommStatus& status) {
     status = CommStatus{};
     int in = 0;
     int out = 0;
-    if (Fd < 0 || ioctl(Fd, FIONREAD, &in) != 0 || ioctl(Fd, TIOCOUTQ, &out) != 0) {
+    if (Fd < 0) {
+        return false;
+    }
+    if (ioctl(Fd, FIONREAD, &in) != 0 || ioctl(Fd, TIOCOUTQ, &out) != 0) {
+        NoteFailure(errno);
         return false;
     }
     status.InQueue = static_cast<uint32_t>(in > 0 ? in : 0);

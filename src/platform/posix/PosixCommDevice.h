@@ -29,6 +29,7 @@ public:
     bool Open(const std::string& name) override;
     bool IsOpen() const override { return Fd >= 0; }
     void Close() override;
+    bool Gone() const override { return DeviceGone; }
     bool SetQueueSizes(uint32_t input, uint32_t output) override;
     bool SetState(const CommMode& mode) override;
     bool SetEventMask(uint32_t mask) override;
@@ -43,7 +44,11 @@ public:
     bool WaitWrite(uint32_t& written) override;
 
 private:
+    // Notes whether a failed call's errno says the device has gone.
+    void NoteFailure(int error);
+
     int Fd = -1;
+    bool DeviceGone = false;
     int WakeFd = -1; // eventfd: readable after Wake()
     uint32_t EventMask = 0;
     CommTimeouts Timeouts;

@@ -3,6 +3,11 @@
 #include "ComPortName.h"
 #include "WideText.h"
 
+// mingw-w64 10's winerror.h lacks it: a device that no longer exists.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
 namespace pelmbus {
 namespace {
 
@@ -75,6 +80,7 @@ bool Win32CommDevice::Open(const std::string& name) {
         return false;
     }
     Port = port;
+    DeviceGone = false;
     EventMask = 0;
     Timeouts = CommTimeouts{};
     WaitPending = false;
@@ -94,6 +100,7 @@ void Win32CommDevice::Close() {
     }
     CloseHandle(Port);
     Port = INVALID_HANDLE_VALUE;
+    DeviceGone = false;
     // Whatever was still running ended with the handle.
     WaitPending = false;
     WritePending = false;
@@ -147,8 +154,28 @@ bool Win32CommDevice::SetTimeouts(const CommTimeouts& timeouts) {
     return true;
 }
 
+// What the serial drivers answer on a handle whose device was removed (a USB
+// adapter pulled out); Wine gives ERROR_GEN_FAILURE for a terminal that hung
+// up. Line errors never fail a call: ClearCommError reports them.
+void Win32CommDevice::NoteFailure(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_NOT_READY:
+    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        DeviceGone = true;
+        break;
+    default:
+        break;
+    }
+}
+
 CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
     mask = 0;
+    DeviceGone = false;
     if (Port == INVALID_HANDLE_VALUE || (EventMask & EV_RXCHAR) == 0) {
         return CommWait::Failed;
     }
@@ -161,7 +188,9 @@ CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
     // by a change of the mask: what is queued counts as an event.
     DWORD errors = 0;
     COMSTAT stat{};
-    if (ClearCommError(Port, &errors, &stat) && stat.cbInQue > 0) {
+    if (!ClearCommError(Port, &errors, &stat)) {
+        NoteFailure(GetLastError());
+    } else if (stat.cbInQue > 0) {
         mask = EvRxChar;
         return CommWait::Completed;
     }
@@ -171,7 +200,8 @@ CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
         mask = (WaitMask & EV_RXCHAR) != 0 ? EvRxChar : 0;
         return CommWait::Completed;
     }
-    if (GetLastError() != ERROR_IO_PENDING) {
+    if (const DWORD error = GetLastError(); error != ERROR_IO_PENDING) {
+        NoteFailure(error);
         return CommWait::Failed;
     }
     WaitPending = true;
@@ -232,7 +262,11 @@ bool Win32CommDevice::ClearErrors(CommStatus& status) {
     status = CommStatus{};
     DWORD errors = 0;
     COMSTAT stat{};
-    if (Port == INVALID_HANDLE_VALUE || !ClearCommError(Port, &errors, &stat)) {
+    if (Port == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (!ClearCommError(Port, &errors, &stat)) {
+        NoteFailure(GetLastError());
         return false;
     }
     status.InQueue = stat.cbInQue;

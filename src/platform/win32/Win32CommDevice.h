@@ -27,6 +27,7 @@ public:
     bool Open(const std::string& name) override;
     bool IsOpen() const override { return Port != INVALID_HANDLE_VALUE; }
     void Close() override;
+    bool Gone() const override { return DeviceGone; }
     bool SetQueueSizes(uint32_t input, uint32_t output) override;
     bool SetState(const CommMode& mode) override;
     bool SetEventMask(uint32_t mask) override;
@@ -40,6 +41,8 @@ public:
     bool WaitWrite(uint32_t& written) override;
 
 private:
+    // Notes whether the error of a failed call says the device has gone.
+    void NoteFailure(DWORD error);
     // Ends a WaitCommEvent that is still running and collects it, so that
     // its OVERLAPPED and mask are free again.
     void EndPendingWait();
@@ -48,6 +51,7 @@ private:
     bool Collect(OVERLAPPED& op, DWORD& transferred, DWORD limitMs);
 
     HANDLE Port = INVALID_HANDLE_VALUE;
+    bool DeviceGone = false;
     // Manual reset, set by Wake(): the only thing Wake() touches, so that it
     // is safe on any thread. The thread that waits ends its own pending
     // operation when it sees the event.

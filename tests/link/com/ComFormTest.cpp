@@ -1,16 +1,22 @@
 // The window with real COM links to pelsim.exe under Wine: the
-// link-and-form scenarios (LinkFormScenarios.h) over the COM backend, and
-// the watchdog reconnecting once a killed server is back.
+// link-and-form scenarios (LinkFormScenarios.h) over the COM backend; the
+// end of the session during a late reply stores the files and closes only
+// after the refresh; the watchdog reconnects once a killed server is back.
+// The Win32 view needs a display (tests/win32/with-xvfb.sh).
 #include "AutomationErrors.h"
 #include "AutomationObject.h"
 #include "ComApartment.h"
 #include "LinkFormScenarios.h"
 #include "Pel_TLB.h"
 #include "SimulatorControl.h"
+#include "Win32FormView.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <thread>
 
 using namespace pelmbus;
 using namespace pelmbus::testsupport;
@@ -87,9 +93,68 @@ INSTANTIATE_TYPED_TEST_SUITE_P(LinkFormCom, LinkForm, ComStation);
 
 namespace {
 
-// COM alone: a killed pelsim.exe is not started again by the next call, as
-// D-Bus activation would.
+// COM's own cases: the end of a Windows session, and a killed pelsim.exe,
+// which the next call does not start again as D-Bus activation would.
 using ComForm = LinkForm<ComStation>;
+
+// The session ends while the window waits for a reply (the end of session
+// messages are sent ones, delivered inside that wait): both files are stored
+// before WM_ENDSESSION returns, the refresh on the stack still finishes with
+// the port and the link it uses, and the window closes once it has returned.
+TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshReturns) {
+    ASSERT_TRUE(Server.Simulator.Start(AutoPelIdentifiers,
+                                       L"--program server --no-events --reply-delay 1500"));
+    Create(true);
+    ASSERT_TRUE(Form.AutoPel && Form.AutoPel->Connected());
+    TWin32FormView view(Form, GetModuleHandleW(nullptr));
+    view.OnMBusData = [this](uintptr_t wParam, intptr_t lParam) {
+        Form.RunGuarded([&] { Form.WMMBusData(wParam, lParam); });
+    };
+    int closes = 0;
+    view.OnClose = [&] {
+        ++closes;
+        Form.FormClose();
+    };
+    view.OnSessionEnd = [this](bool callOnStack) {
+        if (callOnStack) {
+            Form.SaveForSessionEnd();
+        }
+    };
+    const auto config = testing_files::FsPath(Dir.Path + "CfgMBus.txt");
+    const auto entries = testing_files::FsPath(Dir.Path + "RegData.mrd");
+    std::filesystem::remove(config);
+    std::filesystem::remove(entries);
+
+    std::atomic<bool> storedInTime{false};
+    std::atomic<bool> closedInTime{false};
+    const HWND window = view.Window();
+    std::thread session([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        storedInTime = std::filesystem::exists(config) && std::filesystem::exists(entries);
+        closedInTime = !IsWindow(window);
+    });
+    Host.Tick = 4242;
+    PostMessageW(window, WM_MBUSDATA, MBusDataRefresh, 0);
+    // Seven reports of the selected kinds, each answered late.
+    const auto deadline = Clock::now() + std::chrono::seconds(40);
+    while (IsWindow(window) && Clock::now() < deadline) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    session.join();
+    EXPECT_TRUE(storedInTime) << "both files are stored inside WM_ENDSESSION";
+    EXPECT_FALSE(closedInTime) << "nothing is released under the waiting refresh";
+    EXPECT_TRUE(Host.Errors.empty()) << Host.Errors.front();
+    EXPECT_EQ(Form.LastReportTick, 4242u) << "the refresh finished";
+    EXPECT_FALSE(IsWindow(window)) << "the window closed once the refresh returned";
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(Form.InOutPort1);
+}
 
 TEST_F(ComForm, KilledServerStopsTheRefreshAndTheWatchdogReconnectsOnceItIsBack) {
     ASSERT_TRUE(Server.Simulator.Start(AutoPelIdentifiers,

@@ -14,16 +14,14 @@
 #include "SimulatorControl.h"
 #include "TextFile.h"
 #include "WideText.h"
+#include "Win32FormHost.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -77,6 +75,37 @@ protected:
     void TearDown() override { control::EndAllSimulators(); }
 };
 
+// The receive thread's hand-overs, as the window queues them.
+class HandOverQueue : public MainThreadHandOvers {
+public:
+    void Post(std::function<void()> work) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(work));
+        }
+        posted_.notify_all();
+    }
+    void RunPending() override {
+        std::deque<std::function<void()>> work;
+        {
+            std::lock_guard lock(mutex_);
+            work.swap(queue_);
+        }
+        for (auto& item : work) {
+            item();
+        }
+    }
+    void WaitForPending(Clock::time_point deadline) override {
+        std::unique_lock lock(mutex_);
+        posted_.wait_until(lock, deadline, [this] { return !queue_.empty(); });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::deque<std::function<void()>> queue_;
+};
+
 std::vector<std::string> Lines(const std::string& reply) {
     return SplitTextLines(reply);
 }
@@ -89,6 +118,7 @@ TEST_F(ComLink, RunningServerIsUsedAsItIs) {
     TAutoPel link;
     link.Connect();
     link.Connect(); // a second connect changes nothing
+    EXPECT_FALSE(link.StartedProgram());
     EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 8u);
     EXPECT_EQ(control::CountSimulators(), 1);
 }
@@ -97,6 +127,7 @@ TEST_F(ComLink, NothingRunningSoComStartsTheRegisteredServerAndItsReportsParse) 
     TAutoPel link;
     const std::string reply = link.DoCommand("GetRepData 0 2 1"); // connects first
     EXPECT_TRUE(link.Connected());
+    EXPECT_TRUE(link.StartedProgram());
     EXPECT_EQ(control::CountSimulators(), 1);
 
     const auto lines = Lines(reply);
@@ -107,6 +138,38 @@ TEST_F(ComLink, NothingRunningSoComStartsTheRegisteredServerAndItsReportsParse) 
     TFormatSettings point;
     point.DecimalSeparator = ".";
     EXPECT_EQ(StrToFloat(lines[13], point), 7200.0) << "a finished two-hour interval";
+}
+
+// A station's program that registers slowly at boot is started, not timed
+// out: starting it waits as long as COM waits, beyond the call time-out,
+// while the window's thread still runs the hand-overs. (Before any server
+// is killed: Wine keeps the class object of a killed server for a while.)
+TEST_F(ComLink, SlowStartingServerIsWaitedForBeyondTheCallTimeOut) {
+    ASSERT_EQ(control::RunSimulator(L"/RegServer " + RegisteredOptions + L" --register-delay 27"),
+              0);
+    HandOverQueue handOvers;
+    TAutoPel link(MakeAutomationBackend(&handOvers));
+    ASSERT_EQ(link.ConnectTimeoutMs, 25000);
+    std::atomic<bool> handOverRan{false};
+    std::thread receiveThread([&] {
+        std::this_thread::sleep_for(1s);
+        handOvers.Post([&] { handOverRan = true; });
+    });
+    const auto start = Clock::now();
+    std::string reply;
+    try {
+        reply = link.DoCommand("GetRepData 0 0 0");
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+    const auto took = Clock::now() - start;
+    receiveThread.join();
+    ASSERT_EQ(control::RunSimulator(L"/RegServer " + RegisteredOptions), 0);
+
+    EXPECT_TRUE(link.Connected());
+    EXPECT_EQ(Lines(reply).size(), 14u) << reply;
+    EXPECT_GE(took, 26s) << "the server was up before the call time-out";
+    EXPECT_TRUE(handOverRan) << "the receive thread was served while the program started";
 }
 
 TEST_F(ComLink, ClientClassIsTheClientProgramRunningOrNew) {
@@ -223,43 +286,14 @@ TEST_F(ComLink, KilledServerMakesTheNextCommandAnAutomationErrorAndTheLinkReconn
     EXPECT_EQ(Lines(link.DoCommand("GetRepData 0 0 0")).size(), 9u);
 }
 
-// The receive thread's hand-overs, as the window queues them.
-class HandOverQueue : public MainThreadHandOvers {
-public:
-    void Post(std::function<void()> work) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(work));
-        }
-        posted_.notify_all();
-    }
-    void RunPending() override {
-        std::deque<std::function<void()>> work;
-        {
-            std::lock_guard lock(mutex_);
-            work.swap(queue_);
-        }
-        for (auto& item : work) {
-            item();
-        }
-    }
-    void WaitForPending(Clock::time_point deadline) override {
-        std::unique_lock lock(mutex_);
-        posted_.wait_until(lock, deadline, [this] { return !queue_.empty(); });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> queue_;
-};
-
 TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversStillRun) {
     control::SimulatorProcess simulator;
     ASSERT_TRUE(
         simulator.Start(AutoPelIdentifiers, L"--program server --no-events --reply-delay 60000"));
-    HandOverQueue handOvers;
-    TAutoPel link(MakeAutomationBackend(&handOvers));
+    // The window's host: its queue of hand-overs and their event.
+    TWin32FormHost host;
+    const std::unique_ptr<MeteringLink> hostLink = host.CreateAutoPel();
+    auto& link = static_cast<TAutoPel&>(*hostLink);
     link.CallTimeoutMs = 800;
     link.Connect();
     // A second link of the window's thread, connected before the server hangs.
@@ -273,7 +307,7 @@ TEST_F(ComLink, HungServerGivesAnAutomationErrorWithinTheTimeOutWhileHandOversSt
     Clock::time_point handOverRan{};
     std::thread receiveThread([&] {
         std::this_thread::sleep_for(200ms);
-        handOvers.Post([&] {
+        host.PostToMainThread([&] {
             handOverThread = GetCurrentThreadId();
             handOverRan = Clock::now();
         });

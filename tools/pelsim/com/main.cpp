@@ -7,6 +7,9 @@
 //   pelsim.exe /RegServer [/Force] [options]   register, options added to the start command
 //   pelsim.exe /UnregServer [/Force]
 //   pelsim.exe [options]                       serve (COM adds -Embedding)
+// A program of the GUI subsystem, so that COM starts it without a console
+// window; run from a command prompt, it writes its messages to that prompt's
+// console.
 #include "CltPel_TLB.h"
 #include "ComSimulator.h"
 #include "ComSupport.h"
@@ -32,6 +35,26 @@ DWORD MainThread = 0;
 BOOL WINAPI StopOnConsoleSignal(DWORD) {
     PostThreadMessageW(MainThread, WM_QUIT, 0, 0);
     return TRUE;
+}
+
+// Standard output and error that no one redirected go to the console of the
+// command prompt this program was started from, if there is one.
+void WriteToParentConsole() {
+    const auto unset = [](DWORD which) {
+        const HANDLE handle = GetStdHandle(which);
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    };
+    const bool output = unset(STD_OUTPUT_HANDLE);
+    const bool error = unset(STD_ERROR_HANDLE);
+    if ((!output && !error) || !AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return;
+    }
+    if (output) {
+        (void)std::freopen("CONOUT$", "w", stdout);
+    }
+    if (error) {
+        (void)std::freopen("CONOUT$", "w", stderr);
+    }
 }
 
 int Fail(const std::string& message) {
@@ -76,6 +99,9 @@ int Serve(ITypeLib* typeLib, const pelsim::SimulatorSettings& settings) {
     pelsim::ComSimulator simulator(ids, settings,
                                    settings.DecimalSeparator.value_or(LocaleDecimalSeparator()),
                                    typeInfo.Get());
+    if (settings.RegisterDelaySeconds > 0) {
+        Sleep(static_cast<DWORD>(std::lround(settings.RegisterDelaySeconds * 1000)));
+    }
     hr = simulator.Publish();
     if (FAILED(hr)) {
         return Fail("cannot serve " + std::string(ids.ClassId) + ": " +
@@ -119,6 +145,14 @@ int main() {
     MainThread = GetCurrentThreadId();
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    bool startedByCom = false;
+    for (int i = 1; i < count; ++i) {
+        startedByCom =
+            startedByCom || IsVerb(wide[i], L"Embedding") || IsVerb(wide[i], L"Automation");
+    }
+    if (!startedByCom) {
+        WriteToParentConsole();
+    }
     bool registerServer = false;
     bool unregisterServer = false;
     bool force = false;
@@ -133,7 +167,7 @@ int main() {
         } else if (IsVerb(arg, L"Force")) {
             force = true;
         } else if (IsVerb(arg, L"Embedding") || IsVerb(arg, L"Automation")) {
-            // COM started this process; nothing to do differently.
+            // COM started this process: it has no console to write to.
         } else if (arg == L"--help" || arg == L"-h") {
             std::printf("%s       /RegServer [/Force] [options] | /UnregServer [/Force]\n",
                         pelsim::SimulatorUsage().c_str());
