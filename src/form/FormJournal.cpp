@@ -81,6 +81,11 @@ void TFormJournal::PortOpened(const TInOutPort& port, bool byOperator) {
     }
 }
 
+void TFormJournal::PortChangedByReceiveThread(const TInOutPort& port) {
+    Record("Порт " + Quoted(port.StrPort) +
+           (port.PortOpen ? " открыт снова" : " закрыт: устройство пропало, открывается снова"));
+}
+
 void TFormJournal::LinkConnected(const std::string& program, bool started) {
     Record("Связь с программой " + program + " установлена" +
            (LinkCause == TLinkCause::Watchdog ? " заново" : "") +

@@ -41,6 +41,9 @@ public:
     void FileLoaded(const std::string& what, const std::string& path, TTextFileRead read,
                     const std::string& defaults);
     void PortOpened(const TInOutPort& port, bool byOperator);
+    // The receive thread closed a device that had gone, or opened the port
+    // again by itself.
+    void PortChangedByReceiveThread(const TInOutPort& port);
     void LinkConnected(const std::string& program, bool started);
     void LinkConnectFailed(const std::string& program, const std::string& error, bool unticked);
     void LinkDisconnected(const std::string& program);

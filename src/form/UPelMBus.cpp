@@ -130,7 +130,10 @@ void TFPelMBus::FormCreate() {
     InOutPort1->OnPriemDataReady = [this](TInOutPort& sender) { InOutPort1PriemDataReady(sender); };
     InOutPort1->OnPeredDataReady = [this](TInOutPort& sender) { InOutPort1PeredDataReady(sender); };
     // The receive thread closed a device that is gone, or opened it again.
-    InOutPort1->OnPortOpenChange = [this](TInOutPort& /*sender*/) { ShowPortStatus(); };
+    InOutPort1->OnPortOpenChange = [this](TInOutPort& sender) {
+        Journal.PortChangedByReceiveThread(sender);
+        ShowPortStatus();
+    };
     InOutPort1->LoadConfig();
     Journal.Started(Caption(), *InOutPort1);
     Journal.FileLoaded("Файл настроек", InOutPort1->ExeDir + "CfgMBus.txt", InOutPort1->ConfigRead,

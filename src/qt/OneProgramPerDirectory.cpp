@@ -19,12 +19,12 @@ constexpr int AnswerWaitMs = 3000;
 
 } // namespace
 
-DirectoryClaim::DirectoryClaim(const QString& directory) {
+TDirectoryClaim::TDirectoryClaim(const QString& directory) {
     // The name of the first program's local socket, for this directory and
     // this user only.
     const QByteArray key = QFile::encodeName(QDir(directory).canonicalPath()) + '\0' +
                            QByteArray::number(static_cast<qulonglong>(getuid()));
-    serverName_ = QStringLiteral("PelMBus-") +
+    FServerName = QStringLiteral("PelMBus-") +
                   QString::fromLatin1(
                       QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(24));
 
@@ -36,32 +36,32 @@ DirectoryClaim::DirectoryClaim(const QString& directory) {
         return;
     }
     if (flock(file, LOCK_EX | LOCK_NB) == 0) {
-        lockFile_ = file;
+        FLockFile = file;
     } else {
-        heldByAnother_ = errno == EWOULDBLOCK;
+        FHeldByAnother = errno == EWOULDBLOCK;
         close(file);
     }
 }
 
-DirectoryClaim::~DirectoryClaim() {
-    server_.close();
-    if (lockFile_ >= 0) {
-        close(lockFile_);
+TDirectoryClaim::~TDirectoryClaim() {
+    FServer.close();
+    if (FLockFile >= 0) {
+        close(FLockFile);
     }
 }
 
-void DirectoryClaim::ListenForSecondStarts(std::function<void()> show) {
-    if (lockFile_ < 0) {
+void TDirectoryClaim::ListenForSecondStarts(std::function<void()> show) {
+    if (FLockFile < 0) {
         return;
     }
     // The lock is held: a socket left by a program that crashed is stale.
-    QLocalServer::removeServer(serverName_);
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_.listen(serverName_)) {
+    QLocalServer::removeServer(FServerName);
+    FServer.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!FServer.listen(FServerName)) {
         return; // a second start then only ends
     }
-    QObject::connect(&server_, &QLocalServer::newConnection, this, [this, show] {
-        while (QLocalSocket* socket = server_.nextPendingConnection()) {
+    QObject::connect(&FServer, &QLocalServer::newConnection, this, [this, show] {
+        while (QLocalSocket* socket = FServer.nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket,
                              &QLocalSocket::deleteLater);
             QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, show] {
@@ -75,9 +75,9 @@ void DirectoryClaim::ListenForSecondStarts(std::function<void()> show) {
     });
 }
 
-bool DirectoryClaim::AskFirstToShowItself() const {
+bool TDirectoryClaim::AskFirstToShowItself() const {
     QLocalSocket socket;
-    socket.connectToServer(serverName_);
+    socket.connectToServer(FServerName);
     if (!socket.waitForConnected(AnswerWaitMs)) {
         return false;
     }

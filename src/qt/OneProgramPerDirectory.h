@@ -12,18 +12,18 @@
 
 namespace pelmbus {
 
-class DirectoryClaim : public QObject {
+class TDirectoryClaim : public QObject {
 public:
     // Claims `directory` (the executable's, with its trailing separator) for
     // this process: an advisory lock on a file in it, which the kernel drops
     // when the process ends in any way, so a crash leaves no stale claim.
-    explicit DirectoryClaim(const QString& directory);
-    ~DirectoryClaim() override;
-    DirectoryClaim(const DirectoryClaim&) = delete;
-    DirectoryClaim& operator=(const DirectoryClaim&) = delete;
+    explicit TDirectoryClaim(const QString& directory);
+    ~TDirectoryClaim() override;
+    TDirectoryClaim(const TDirectoryClaim&) = delete;
+    TDirectoryClaim& operator=(const TDirectoryClaim&) = delete;
 
     // False when another program holds the directory.
-    bool First() const { return !heldByAnother_; }
+    bool First() const { return !FHeldByAnother; }
 
     // For the first program: `show` runs whenever a second start asks for
     // the window.
@@ -33,10 +33,10 @@ public:
     bool AskFirstToShowItself() const;
 
 private:
-    QString serverName_;
-    int lockFile_ = -1;
-    bool heldByAnother_ = false;
-    QLocalServer server_;
+    QString FServerName;
+    int FLockFile = -1;
+    bool FHeldByAnother = false;
+    QLocalServer FServer;
 };
 
 } // namespace pelmbus

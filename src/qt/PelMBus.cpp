@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     ApplyAppStyle(app);
 
     const std::string directory = ExecutableDirectory();
-    DirectoryClaim claim(QString::fromStdString(directory));
+    TDirectoryClaim claim(QString::fromStdString(directory));
     if (!claim.First()) {
         const bool shown = claim.AskFirstToShowItself();
         std::cerr << "PelMBus: в каталоге " << directory << " уже работает PelMBus"

@@ -78,17 +78,17 @@ std::wstring DirectoryClaimName(const std::wstring& directory) {
     return name;
 }
 
-DirectoryClaim::DirectoryClaim(const std::wstring& directory) {
-    mutex_ = CreateMutexW(nullptr, FALSE, DirectoryClaimName(directory).c_str());
+TDirectoryClaim::TDirectoryClaim(const std::wstring& directory) {
+    FMutex = CreateMutexW(nullptr, FALSE, DirectoryClaimName(directory).c_str());
     // A mutex made by a program started at another level refuses access:
     // the directory is taken all the same.
-    first_ = mutex_ != nullptr ? GetLastError() != ERROR_ALREADY_EXISTS
+    FFirst = FMutex != nullptr ? GetLastError() != ERROR_ALREADY_EXISTS
                                : GetLastError() != ERROR_ACCESS_DENIED;
 }
 
-DirectoryClaim::~DirectoryClaim() {
-    if (mutex_ != nullptr) {
-        CloseHandle(mutex_);
+TDirectoryClaim::~TDirectoryClaim() {
+    if (FMutex != nullptr) {
+        CloseHandle(FMutex);
     }
 }
 

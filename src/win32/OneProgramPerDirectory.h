@@ -10,22 +10,22 @@
 
 namespace pelmbus {
 
-class DirectoryClaim {
+class TDirectoryClaim {
 public:
     // Claims `directory` (the executable's) for this process: a named mutex
     // derived from the directory, which the system releases when the
     // process ends in any way, so a crash leaves no stale claim.
-    explicit DirectoryClaim(const std::wstring& directory);
-    ~DirectoryClaim();
-    DirectoryClaim(const DirectoryClaim&) = delete;
-    DirectoryClaim& operator=(const DirectoryClaim&) = delete;
+    explicit TDirectoryClaim(const std::wstring& directory);
+    ~TDirectoryClaim();
+    TDirectoryClaim(const TDirectoryClaim&) = delete;
+    TDirectoryClaim& operator=(const TDirectoryClaim&) = delete;
 
     // False when another program holds the directory.
-    bool First() const { return first_; }
+    bool First() const { return FFirst; }
 
 private:
-    HANDLE mutex_ = nullptr;
-    bool first_ = true;
+    HANDLE FMutex = nullptr;
+    bool FFirst = true;
 };
 
 // The mutex name for `directory`: the same for every spelling of its letters'

@@ -33,7 +33,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
                    int showCommand) {
     // A second start in the same directory would share the port and the
     // files with the first: it shows the first window instead.
-    const DirectoryClaim claim(WideFromUtf8(ExecutableDirectory()));
+    const TDirectoryClaim claim(WideFromUtf8(ExecutableDirectory()));
     if (!claim.First()) {
         (void)BringRunningWindowForward(ExecutablePath());
         return 0;
@@ -66,6 +66,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
         form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
     };
     view.OnClose = [&form] { form.RunGuarded([&] { form.FormClose(); }); };
+    // A close posted while a message window is open (taskkill) ends that
+    // window first and runs from this loop, once.
+    view.DeferClose = [&host] { return host.EndMessagesBeforeClose(); };
     view.OnSessionEnd = [&form](bool callOnStack) {
         form.Journal.CloseCause = TCloseCause::Shutdown;
         if (callOnStack) {

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <string_view>
 #include <system_error>
 
 namespace pelmbus {
@@ -46,12 +47,48 @@ void TWin32FormHost::PostWindowMessage(uint32_t message, uintptr_t wParam, intpt
     }
 }
 
+void TWin32FormHost::ShowBox(const std::string& text, bool error) {
+    ++FOpenMessages;
+    ShowMessageWindow(FView != nullptr ? FView->Window() : nullptr, text, error);
+    --FOpenMessages;
+    if (FOpenMessages == 0 && FCloseAfterMessages) {
+        FCloseAfterMessages = false;
+        if (FView != nullptr) {
+            PostMessageW(FView->Window(), WM_CLOSE, 0, 0);
+        }
+    }
+}
+
 void TWin32FormHost::ShowMessage(const std::string& text) {
-    ShowMessageWindow(FView != nullptr ? FView->Window() : nullptr, text, false);
+    ShowBox(text, false);
 }
 
 void TWin32FormHost::ShowError(const std::string& text) {
-    ShowMessageWindow(FView != nullptr ? FView->Window() : nullptr, text, true);
+    ShowBox(text, true);
+}
+
+namespace {
+
+// A message window of this thread, owned by the window named in `owner`.
+BOOL CALLBACK EndMessageWindow(HWND window, LPARAM owner) {
+    wchar_t className[16] = {};
+    if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) &&
+        GetClassNameW(window, className, 16) > 0 && std::wstring_view(className) == L"#32770") {
+        EndDialog(window, IDOK);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool TWin32FormHost::EndMessagesBeforeClose() {
+    if (FOpenMessages == 0) {
+        return false;
+    }
+    FCloseAfterMessages = true;
+    const HWND owner = FView != nullptr ? FView->Window() : nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), EndMessageWindow, reinterpret_cast<LPARAM>(owner));
+    return true;
 }
 
 uint32_t TWin32FormHost::TickCount() {

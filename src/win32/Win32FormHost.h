@@ -24,6 +24,12 @@ public:
     void PostWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;
+    // For a close that arrives inside a message window's loop, where the
+    // code that opened the window still uses the form once it returns: ends
+    // every open message window as if its OK button was pressed and posts
+    // WM_CLOSE to the view again once the outermost one has returned. False,
+    // doing nothing, when no message window is open.
+    bool EndMessagesBeforeClose();
     uint32_t TickCount() override;
     std::string ExecutableDirectory() override;
     TFormatSettings FormatSettings() override;
@@ -35,7 +41,11 @@ public:
     std::unique_ptr<MeteringLink> CreateAutoCltPel() override;
 
 private:
+    void ShowBox(const std::string& text, bool error);
+
     TWin32FormView* FView = nullptr;
+    int FOpenMessages = 0;
+    bool FCloseAfterMessages = false;
     THandOverQueue FHandOvers;
     // Set whenever a hand-over is queued into an empty queue: the links'
     // waits wait on it as well as on the application.

@@ -323,6 +323,9 @@ LRESULT TWin32FormView::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_CLOSE:
+        if (DeferClose && DeferClose()) {
+            return 0;
+        }
         RunClose();
         DestroyWindow(FWindow);
         return 0;

@@ -48,6 +48,10 @@ public:
     // Run once when the window closes (close button, Alt+F4, WM_CLOSE, or
     // the end of the Windows session), before it is destroyed.
     std::function<void()> OnClose;
+    // Asked when WM_CLOSE arrives: true when the close must wait because it
+    // came inside a message window's loop (taskkill posts it, and the box's
+    // loop dispatches it); whoever says so posts WM_CLOSE again later.
+    std::function<bool()> DeferClose;
     // Run for every WM_MAINTHREADWORK the loop delivers.
     std::function<void()> OnMainThreadWork;
     // Run when the Windows session ends, before the close. `callOnStack`

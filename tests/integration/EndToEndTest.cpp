@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
@@ -206,15 +207,25 @@ TEST_F(EndToEnd, JournalTellsWhatHappenedInOrder) {
     program_.setProcessChannelMode(QProcess::ForwardedChannels);
     program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
     ASSERT_TRUE(program_.waitForStarted(5000));
+    // Requests sent before the port is open would wait in the line and reach
+    // the slave as one frame: the counts below need each request on its own.
+    ASSERT_TRUE(SpinUntil(
+        [&] {
+            std::vector<std::string> lines;
+            return ReadTextLines(dir_ + "PelMBus.log", lines) &&
+                   std::any_of(lines.begin(), lines.end(),
+                               [](const std::string& line) { return line.ends_with("\" открыт"); });
+        },
+        10000));
 
     ctx_ = modbus_new_rtu(bridge_.MasterSidePath().c_str(), 9600, 'N', 8, 2);
     ASSERT_NE(ctx_, nullptr);
-    modbus_set_response_timeout(ctx_, 1, 0);
+    modbus_set_response_timeout(ctx_, 2, 0);
     ASSERT_EQ(modbus_connect(ctx_), 0) << modbus_strerror(errno);
     modbus_set_slave(ctx_, 1);
     std::vector<uint16_t> values(2);
-    ASSERT_TRUE(
-        SpinUntil([&] { return modbus_read_registers(ctx_, 0, 2, values.data()) == 2; }, 10000));
+    ASSERT_EQ(modbus_read_registers(ctx_, 0, 2, values.data()), 2) << modbus_strerror(errno);
+    modbus_set_response_timeout(ctx_, 1, 0);
     EXPECT_EQ(modbus_write_bit(ctx_, 0, 1), -1) << "function 5 gets exception 1";
     EXPECT_EQ(modbus_read_registers(ctx_, 600, 2, values.data()), -1) << "exception 2";
     modbus_set_slave(ctx_, 2);

@@ -22,35 +22,38 @@ TEST(DirectoryClaim, OneHolderPerDirectoryWhateverTheLettersCase) {
               DirectoryClaimName(L"c:\\станция\\MODBUS\\"));
     EXPECT_NE(DirectoryClaimName(L"C:\\ModBus1\\"), DirectoryClaimName(L"C:\\ModBus2\\"));
 
-    auto first = std::make_unique<DirectoryClaim>(L"C:\\Станция\\ModBus\\");
+    auto first = std::make_unique<TDirectoryClaim>(L"C:\\Станция\\ModBus\\");
     EXPECT_TRUE(first->First());
-    EXPECT_FALSE(DirectoryClaim(L"c:\\станция\\modbus\\").First());
-    EXPECT_TRUE(DirectoryClaim(L"C:\\Станция\\ModBus2\\").First());
+    EXPECT_FALSE(TDirectoryClaim(L"c:\\станция\\modbus\\").First());
+    EXPECT_TRUE(TDirectoryClaim(L"C:\\Станция\\ModBus2\\").First());
     first.reset(); // the holder ends
-    EXPECT_TRUE(DirectoryClaim(L"C:\\Станция\\ModBus\\").First());
+    EXPECT_TRUE(TDirectoryClaim(L"C:\\Станция\\ModBus\\").First());
+}
+
+struct WindowSearch {
+    DWORD ProcessId;
+    HWND Found = nullptr;
+};
+
+// A window procedure's calling convention: a lambda is not stdcall on i686.
+BOOL CALLBACK MatchMainWindow(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    if (owner == search.ProcessId && wcscmp(className, L"TFPelMBus") == 0) {
+        search.Found = window;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // The main window of a process, once it has one.
 HWND WindowOf(DWORD processId, int timeoutMs) {
-    struct Search {
-        DWORD ProcessId;
-        HWND Found = nullptr;
-    } search{processId};
+    WindowSearch search{processId};
     for (int waited = 0; waited < timeoutMs; waited += 100) {
-        EnumWindows(
-            [](HWND window, LPARAM data) -> BOOL {
-                auto& s = *reinterpret_cast<Search*>(data);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                wchar_t className[32] = {};
-                GetClassNameW(window, className, 32);
-                if (owner == s.ProcessId && wcscmp(className, L"TFPelMBus") == 0) {
-                    s.Found = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
         if (search.Found != nullptr) {
             return search.Found;
         }

@@ -379,6 +379,56 @@ TEST_F(Win32FormViewTest, CloseAndEndOfSessionRunTheCloseOnceAndWriteTheFiles) {
     EXPECT_FALSE(IsWindow(View->Window()));
 }
 
+// The real host's message windows, with the files in a directory of the test.
+class HostInDirectory : public TWin32FormHost {
+public:
+    explicit HostInDirectory(std::string directory) : FDirectory(std::move(directory)) {}
+    std::string ExecutableDirectory() override { return FDirectory; }
+
+private:
+    std::string FDirectory;
+};
+
+// WM_CLOSE posted while a message window is open, as taskkill does: the
+// box's own loop dispatches it. The box ends as if dismissed, and the close
+// runs once, from the loop, after the code that opened the box went on.
+TEST(Win32CloseInAMessageWindow, EndsTheWindowAndClosesOnceAfterItReturned) {
+    TempDirectory dir;
+    HostInDirectory host(dir.Path);
+    TFPelMBus form(host);
+    TWin32FormView view(form, GetModuleHandleW(nullptr));
+    host.SetView(&view);
+    std::vector<std::string> steps;
+    view.OnClose = [&] {
+        steps.push_back("close");
+        form.FormClose();
+    };
+    view.DeferClose = [&] { return host.EndMessagesBeforeClose(); };
+    form.RunGuarded([&] { form.FormCreate(); });
+    view.Show(SW_SHOWNOACTIVATE);
+
+    PostMessageW(view.Window(), WM_CLOSE, 0, 0);
+    host.ShowError("Ошибка");
+    steps.push_back("box returned");
+    EXPECT_TRUE(form.InOutPort1) << "the close ran inside the box";
+
+    MSG message;
+    for (int i = 0; i < 200 && IsWindow(view.Window()); ++i) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+        Sleep(10);
+    }
+    EXPECT_FALSE(IsWindow(view.Window()));
+    EXPECT_EQ(steps, (std::vector<std::string>{"box returned", "close"}));
+    EXPECT_FALSE(form.InOutPort1);
+    EXPECT_TRUE(std::filesystem::exists(testing_files::FsPath(dir.Path + "RegData.mrd")));
+    EXPECT_TRUE(std::filesystem::exists(testing_files::FsPath(dir.Path + "CfgMBus.txt")));
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    host.SetView(nullptr);
+}
+
 // A window that cannot be created (here refused by a hook, as on a station
 // without a desktop) is an error with the reason, not a view without one.
 LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {

@@ -163,7 +163,7 @@ void Win32CommDevice::NoteFailure(DWORD error) {
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_NOT_READY:
-    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
         DeviceGone = true;
@@ -189,7 +189,12 @@ CommWait Win32CommDevice::WaitEvent(uint32_t& mask) {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!ClearCommError(Port, &errors, &stat)) {
+        // A wait on a device that is gone may never end (Wine keeps it
+        // pending on a terminal that hung up): none is started.
         NoteFailure(GetLastError());
+        if (DeviceGone) {
+            return CommWait::Failed;
+        }
     } else if (stat.cbInQue > 0) {
         mask = EvRxChar;
         return CommWait::Completed;

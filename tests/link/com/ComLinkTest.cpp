@@ -1,8 +1,7 @@
 // The COM metering link against pelsim.exe under Wine, as the window meets
-// it: running-or-new for both classes, replies with Cyrillic text, events
-// through the message loop, a class nobody registered, a server killed
-// between two commands, a hung server, and a report refresh whose registers
-// equal what pelsim served.
+// it: running-or-new for both classes, a server that starts slowly, replies with Cyrillic text,
+// events through the message loop, a class nobody registered, a server killed between two commands,
+// a hung server, and a report refresh whose registers equal what pelsim served.
 #include "AutomationErrors.h"
 #include "CltPel_TLB.h"
 #include "ComApartment.h"
@@ -75,37 +74,6 @@ protected:
     void TearDown() override { control::EndAllSimulators(); }
 };
 
-// The receive thread's hand-overs, as the window queues them.
-class HandOverQueue : public MainThreadHandOvers {
-public:
-    void Post(std::function<void()> work) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(work));
-        }
-        posted_.notify_all();
-    }
-    void RunPending() override {
-        std::deque<std::function<void()>> work;
-        {
-            std::lock_guard lock(mutex_);
-            work.swap(queue_);
-        }
-        for (auto& item : work) {
-            item();
-        }
-    }
-    void WaitForPending(Clock::time_point deadline) override {
-        std::unique_lock lock(mutex_);
-        posted_.wait_until(lock, deadline, [this] { return !queue_.empty(); });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> queue_;
-};
-
 std::vector<std::string> Lines(const std::string& reply) {
     return SplitTextLines(reply);
 }
@@ -147,13 +115,15 @@ TEST_F(ComLink, NothingRunningSoComStartsTheRegisteredServerAndItsReportsParse) 
 TEST_F(ComLink, SlowStartingServerIsWaitedForBeyondTheCallTimeOut) {
     ASSERT_EQ(control::RunSimulator(L"/RegServer " + RegisteredOptions + L" --register-delay 27"),
               0);
-    HandOverQueue handOvers;
-    TAutoPel link(MakeAutomationBackend(&handOvers));
+    // The window's host: its queue of hand-overs and their event.
+    TWin32FormHost host;
+    const std::unique_ptr<MeteringLink> hostLink = host.CreateAutoPel();
+    auto& link = static_cast<TAutoPel&>(*hostLink);
     ASSERT_EQ(link.ConnectTimeoutMs, 25000);
     std::atomic<bool> handOverRan{false};
     std::thread receiveThread([&] {
         std::this_thread::sleep_for(1s);
-        handOvers.Post([&] { handOverRan = true; });
+        host.PostToMainThread([&] { handOverRan = true; });
     });
     const auto start = Clock::now();
     std::string reply;
