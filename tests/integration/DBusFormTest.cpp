@@ -32,6 +32,7 @@ struct DBusStation {
         int LinksMade = 0;
     };
 
+    static constexpr bool CarriesErrorText = true;
     static void SetUpSuite() {}
     static void TearDownSuite() {}
 

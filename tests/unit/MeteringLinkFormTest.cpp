@@ -571,6 +571,7 @@ struct FakeStation {
         StationLink* Live = nullptr;
     };
 
+    static constexpr bool CarriesErrorText = true;
     static void SetUpSuite() {}
     static void TearDownSuite() {}
 
