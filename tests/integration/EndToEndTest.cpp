@@ -67,6 +67,16 @@ protected:
         std::filesystem::remove_all(dir_);
     }
 
+    // The copy of PelMBus in dir_, offscreen.
+    void StartProgram() {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program_.setProcessEnvironment(environment);
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
+        program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
+        ASSERT_TRUE(program_.waitForStarted(5000));
+    }
+
     std::string dir_;
     PtyBridge bridge_;
     QProcess program_;
@@ -87,12 +97,7 @@ TEST_F(EndToEnd, MasterReadsWhatTheSimulatorServedLastWithItsDateAndTime) {
     watcher.OnRefreshData = [&](MeteringLink&, int32_t ind) { lastEvent = ind; };
     watcher.Connect();
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program_.setProcessEnvironment(environment);
-    program_.setProcessChannelMode(QProcess::ForwardedChannels);
-    program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
-    ASSERT_TRUE(program_.waitForStarted(5000));
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
 
     ASSERT_TRUE(SpinUntil([&] { return lastEvent == EventCount; }, 10000))
         << "pelsim raised " << lastEvent << " events";
@@ -153,12 +158,7 @@ TEST_F(EndToEnd, SlowApplicationDoesNotDelayTheSlavesAnswers) {
     QString error;
     ASSERT_TRUE(simulator.Start(error)) << error.toStdString();
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program_.setProcessEnvironment(environment);
-    program_.setProcessChannelMode(QProcess::ForwardedChannels);
-    program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
-    ASSERT_TRUE(program_.waitForStarted(5000));
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
 
     ctx_ = modbus_new_rtu(bridge_.MasterSidePath().c_str(), 9600, 'N', 8, 2);
     ASSERT_NE(ctx_, nullptr);
@@ -201,12 +201,7 @@ TEST_F(EndToEnd, JournalTellsWhatHappenedInOrder) {
     watcher.OnRefreshData = [&](MeteringLink&, int32_t ind) { lastEvent = ind; };
     watcher.Connect();
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program_.setProcessEnvironment(environment);
-    program_.setProcessChannelMode(QProcess::ForwardedChannels);
-    program_.start(QString::fromStdString(dir_ + "PelMBus"), {});
-    ASSERT_TRUE(program_.waitForStarted(5000));
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
     // Requests sent before the port is open would wait in the line and reach
     // the slave as one frame: the counts below need each request on its own.
     ASSERT_TRUE(SpinUntil(
