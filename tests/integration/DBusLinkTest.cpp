@@ -2,6 +2,7 @@
 // under dbus-run-session with the build tree's service files): activation,
 // events, replies, error replies and time-outs as the window will meet them.
 #include "AutomationErrors.h"
+#include "ByteOrder.h"
 #include "CltPel_TLB.h"
 #include "InOutPort.h"
 #include "LocaleNumbers.h"
@@ -210,7 +211,7 @@ TEST_F(DBusLink, ShortRepliesHaveTheLinesAsked) {
 }
 
 uint16_t Register(const TInOutPort& port, int index) {
-    return static_cast<uint16_t>(port.BufReg[2 * index] << 8 | port.BufReg[2 * index + 1]);
+    return LoadBigEndian16(&port.BufReg[2 * index]);
 }
 
 ReportSources LinkSources(MeteringLink& link, const std::vector<std::string>& entries) {

@@ -23,6 +23,7 @@
 //                                         error text reaches the window
 #pragma once
 
+#include "ByteOrder.h"
 #include "FakeFormHost.h"
 #include "HostYear.h"
 #include "StationReplies.h"
@@ -60,8 +61,7 @@ protected:
 
     bool Flag9() const { return Form.InOutPort1->DataFlags[9]; }
     uint16_t Register(int index) const {
-        const auto& reg = Form.InOutPort1->BufReg;
-        return static_cast<uint16_t>(reg[2 * index] << 8 | reg[2 * index + 1]);
+        return LoadBigEndian16(&Form.InOutPort1->BufReg[2 * index]);
     }
 
     TempDirectory Dir;

@@ -3,6 +3,7 @@
 // data event and the refresh it queues. And the link-and-form scenarios
 // shared with the D-Bus and COM backends, over a fake station.
 #include "AutomationErrors.h"
+#include "ByteOrder.h"
 #include "FakeFormHost.h"
 #include "LinkFormScenarios.h"
 #include "StationReplies.h"
@@ -169,8 +170,7 @@ protected:
     }
     bool Flag9() const { return Form.InOutPort1->DataFlags[9]; }
     uint16_t Register(int index) const {
-        const auto& reg = Form.InOutPort1->BufReg;
-        return static_cast<uint16_t>(reg[2 * index] << 8 | reg[2 * index + 1]);
+        return LoadBigEndian16(&Form.InOutPort1->BufReg[2 * index]);
     }
 
     TempDirectory Dir;

@@ -3,6 +3,7 @@
 // events through the message loop, a class nobody registered, a server killed between two commands,
 // a hung server, and a report refresh whose registers equal what pelsim served.
 #include "AutomationErrors.h"
+#include "ByteOrder.h"
 #include "CltPel_TLB.h"
 #include "ComApartment.h"
 #include "ComSupport.h"
@@ -350,7 +351,7 @@ TEST_F(ComLink, RegistrationNeverTakesOverAClassOfAnotherProgramUnlessForced) {
 }
 
 uint16_t Register(const TInOutPort& port, int index) {
-    return static_cast<uint16_t>(port.BufReg[2 * index] << 8 | port.BufReg[2 * index + 1]);
+    return LoadBigEndian16(&port.BufReg[2 * index]);
 }
 
 TEST_F(ComLink, RefreshThroughTheLinkFillsFloatsRegistersAndDatesAsServed) {
