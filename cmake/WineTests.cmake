@@ -52,3 +52,24 @@ function(pelmbus_check_imports target)
                      -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
     set_tests_properties(${target}_imports PROPERTIES LABELS "imports")
 endfunction()
+
+# A Linux program that drives a Windows program under Wine over a
+# pseudo-terminal (the serial test, the latency tool): built with the host's
+# compiler beside the cross build, with the tests' pseudo-terminal helpers
+# and libmodbus. OUTPUT is its path; warnings are errors in CI.
+function(pelmbus_host_pty_program)
+    cmake_parse_arguments(PARSE_ARGV 0 ARG "" "OUTPUT;OPTIMIZE;COMMENT" "SOURCES;LIBS")
+    set(pty ${PROJECT_SOURCE_DIR}/tests/integration)
+    set(sources ${ARG_SOURCES} ${pty}/PseudoTerminal.cpp ${pty}/PtyBridge.cpp)
+    set(warnings -Wall -Wextra -Wpedantic)
+    if(DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "")
+        list(APPEND warnings -Werror)
+    endif()
+    add_custom_command(
+        OUTPUT ${ARG_OUTPUT}
+        COMMAND ${PELMBUS_HOST_CXX} -std=c++20 ${ARG_OPTIMIZE} ${warnings} -I${pty}
+                -I${PELMBUS_HOST_MODBUS_INCLUDE} -o ${ARG_OUTPUT} ${sources} ${ARG_LIBS}
+                -lmodbus -lutil -pthread
+        DEPENDS ${sources} ${pty}/PtyBridge.h ${pty}/PseudoTerminal.h
+        COMMENT "${ARG_COMMENT}")
+endfunction()
