@@ -226,9 +226,12 @@ public:
     }
 
 private:
+    // Every call wakes the test's waits, for what it changes may be what
+    // they wait for; they look once the call has made its change and let go.
     std::unique_lock<std::mutex> Touch() const {
         std::unique_lock lock(line_->Mutex);
         ++line_->Calls;
+        line_->Changed.notify_all();
         return lock;
     }
 
