@@ -3,11 +3,9 @@
 // end of the session during a late reply stores the files and closes only
 // after the refresh; the watchdog reconnects once a killed server is back.
 // The Win32 view needs a display (tests/win32/with-xvfb.sh).
-#include "AutomationErrors.h"
-#include "AutomationObject.h"
 #include "ComApartment.h"
+#include "ComStation.h"
 #include "LinkFormScenarios.h"
-#include "Pel_TLB.h"
 #include "SimulatorControl.h"
 #include "Win32FormView.h"
 
@@ -21,71 +19,6 @@
 using namespace pelmbus;
 using namespace pelmbus::testsupport;
 namespace control = pelsim::control;
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-const wchar_t* const ServerOptions = L"--program server --period 0.1 --decimal-separator .";
-
-struct ComStation {
-    class Host : public FakeFormHost {
-    public:
-        std::unique_ptr<MeteringLink> CreateAutoPel() override {
-            ++LinksMade;
-            return std::make_unique<TAutomationObject>(Ids, MakeAutomationBackend());
-        }
-        void UseUnregisteredProgram() { Ids.ClassId = "{9772B945-0000-11D4-B307-000021D9F8FD}"; }
-        LinkIdentifiers Ids = AutoPelIdentifiers;
-        int LinksMade = 0;
-    };
-
-    // Under Wine the server's error object does not reach the caller: the
-    // window shows the system's text of the failure code instead.
-    static constexpr bool CarriesErrorText = false;
-    static void SetUpSuite() {
-        control::EndAllSimulators();
-        ASSERT_EQ(control::RunSimulator(L"/UnregServer /Force"), 0);
-        ASSERT_EQ(
-            control::RunSimulator(L"/RegServer --no-events --decimal-separator . --lifetime 120"),
-            0);
-    }
-    static void TearDownSuite() {
-        control::EndAllSimulators();
-        control::RunSimulator(L"/UnregServer");
-    }
-
-    ~ComStation() { control::EndAllSimulators(); }
-
-    void Prepare(Host& host) { host.Format.DecimalSeparator = "."; }
-
-    void StartServer(bool errorReplies) {
-        std::wstring options = ServerOptions;
-        if (errorReplies) {
-            options += L" --error-replies";
-        }
-        ASSERT_TRUE(Simulator.Start(AutoPelIdentifiers, options));
-    }
-
-    // The link's events arrive on this thread's message loop.
-    bool PumpUntilPosted(Host& host) {
-        const auto deadline = Clock::now() + std::chrono::seconds(30);
-        while (host.Posted.empty() && Clock::now() < deadline) {
-            MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                DispatchMessageW(&message);
-            }
-        }
-        return !host.Posted.empty();
-    }
-
-    int CountServers() { return control::CountSimulators(); }
-
-    control::SimulatorProcess Simulator;
-};
-
-} // namespace
 
 namespace pelmbus::testsupport {
 INSTANTIATE_TYPED_TEST_SUITE_P(LinkFormCom, LinkForm, ComStation);
@@ -102,8 +35,8 @@ using ComForm = LinkForm<ComStation>;
 // before WM_ENDSESSION returns, the refresh on the stack still finishes with
 // the port and the link it uses, and the window closes once it has returned.
 TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshReturns) {
-    ASSERT_TRUE(Server.Simulator.Start(AutoPelIdentifiers,
-                                       L"--program server --no-events --reply-delay 1500"));
+    Server.Start(AutoPelIdentifiers,
+                 {"--program", "server", "--no-events", "--reply-delay", "1500"});
     Create(true);
     ASSERT_TRUE(Form.AutoPel && Form.AutoPel->Connected());
     TWin32FormView view(Form, GetModuleHandleW(nullptr));
@@ -138,14 +71,7 @@ TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshRe
     Host.Tick = 4242;
     PostMessageW(window, WM_MBUSDATA, MBusDataRefresh, 0);
     // Seven reports of the selected kinds, each answered late.
-    const auto deadline = Clock::now() + std::chrono::seconds(40);
-    while (IsWindow(window) && Clock::now() < deadline) {
-        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
-    }
+    Server.PumpUntil([window] { return !IsWindow(window); }, 40000);
     session.join();
     EXPECT_TRUE(storedInTime) << "both files are stored inside WM_ENDSESSION";
     EXPECT_FALSE(closedInTime) << "nothing is released under the waiting refresh";
@@ -157,8 +83,7 @@ TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshRe
 }
 
 TEST_F(ComForm, KilledServerStopsTheRefreshAndTheWatchdogReconnectsOnceItIsBack) {
-    ASSERT_TRUE(Server.Simulator.Start(AutoPelIdentifiers,
-                                       L"--program server --no-events --decimal-separator ."));
+    Server.Start(AutoPelIdentifiers, {"--program", "server", "--no-events"});
     Create(true);
     ASSERT_TRUE(Form.AutoPel && Form.AutoPel->Connected());
     Form.LastReportTick = 5;
@@ -168,8 +93,7 @@ TEST_F(ComForm, KilledServerStopsTheRefreshAndTheWatchdogReconnectsOnceItIsBack)
     EXPECT_EQ(Host.Errors.size(), 1u) << "the automation error reaches the error report";
     EXPECT_EQ(Form.LastReportTick, 5u);
 
-    ASSERT_TRUE(Server.Simulator.Start(AutoPelIdentifiers,
-                                       L"--program server --no-events --decimal-separator ."));
+    Server.Start(AutoPelIdentifiers, {"--program", "server", "--no-events"});
     Host.Tick = 5 + 60001;
     Form.Timer1.Fire();
     EXPECT_EQ(Host.LinksMade, 2);

@@ -1,0 +1,114 @@
+// The station behind the D-Bus link in tests: pelsim on the private session
+// bus the tests run on, started by the test or by activation (the build
+// tree's service files), and the Qt loop the link's signals arrive on. Gives
+// what the link scenarios (LinkScenarios.h) and the link-and-form scenarios
+// (LinkFormScenarios.h) ask of a backend.
+#pragma once
+
+#include "AutomationObject.h"
+#include "CltPel_TLB.h"
+#include "FakeFormHost.h"
+#include "Pel_TLB.h"
+#include "SimulatorProcess.h"
+#include "SpinEventLoop.h"
+#include "SystemServices.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelmbus::testsupport {
+
+class DBusStation {
+public:
+    class Host : public FakeFormHost {
+    public:
+        std::unique_ptr<MeteringLink> CreateAutoPel() override {
+            ++LinksMade;
+            return std::make_unique<TAutomationObject>(Ids, MakeAutomationBackend());
+        }
+        void UseUnregisteredProgram() { Ids = NobodyProvides(); }
+        LinkIdentifiers Ids = AutoPelIdentifiers;
+        int LinksMade = 0;
+    };
+
+    static constexpr std::string_view MissingProgramError =
+        "org.freedesktop.DBus.Error.ServiceUnknown";
+    static constexpr std::string_view FailedCallError = "ru.pel.Error.Failed";
+    static constexpr bool CarriesErrorText = true;
+
+    // No service file names it, so activation cannot start it.
+    static LinkIdentifiers NobodyProvides() {
+        LinkIdentifiers ids = AutoPelIdentifiers;
+        ids.BusName = "ru.pel.test.Missing";
+        return ids;
+    }
+    static LinkIdentifiers InterfaceNotServed() {
+        LinkIdentifiers ids = AutoPelIdentifiers;
+        ids.Interface = AutoCltPelIdentifiers.Interface;
+        return ids;
+    }
+
+    static void SetUpSuite() {}
+    static void TearDownSuite() {}
+
+    // Programs that activation started belong to no test: they are ended
+    // before and after each.
+    void SetUp() { ASSERT_TRUE(EndPrograms()) << "a program outlived its test"; }
+    ~DBusStation() { EndPrograms(); }
+
+    void Start(const LinkIdentifiers& program, const std::vector<std::string>& options) {
+        QStringList arguments;
+        for (const std::string& option : options) {
+            arguments << QString::fromStdString(option);
+        }
+        Simulator.reset(); // one at a time
+        Simulator = std::make_unique<pelsim::SimulatorProcess>(
+            arguments, QString::fromUtf8(program.BusName.data(),
+                                         static_cast<qsizetype>(program.BusName.size())));
+        QString error;
+        ASSERT_TRUE(Simulator->Start(error)) << error.toStdString();
+    }
+
+    bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+        return SpinUntil(done, timeoutMs);
+    }
+
+    int CountPrograms() {
+        return (pelsim::NameOwnerProcess(ServerName) != 0 ? 1 : 0) +
+               (pelsim::NameOwnerProcess(ClientName) != 0 ? 1 : 0);
+    }
+
+    // What the link-and-form scenarios ask.
+    void Prepare(Host&) {}
+    void StartServer(bool errorReplies) {
+        std::vector<std::string> options{"--program", "server", "--period", "0.1"};
+        if (errorReplies) {
+            options.push_back("--error-replies");
+        }
+        Start(AutoPelIdentifiers, options);
+    }
+    bool PumpUntilPosted(Host& host) {
+        return PumpUntil([&host] { return !host.Posted.empty(); }, 30000);
+    }
+    int CountServers() { return pelsim::NameOwnerProcess(ServerName) != 0 ? 1 : 0; }
+
+    // pelsim writes its numbers with the user's locale, as this test does.
+    TFormatSettings Format = UserFormatSettings();
+
+private:
+    bool EndPrograms() {
+        Simulator.reset();
+        return pelsim::StopNameOwner(ServerName, 3000) && pelsim::StopNameOwner(ClientName, 3000);
+    }
+
+    inline static const QString ServerName = QStringLiteral("ru.pel.Pel");
+    inline static const QString ClientName = QStringLiteral("ru.pel.CltPel");
+    std::unique_ptr<pelsim::SimulatorProcess> Simulator;
+};
+
+} // namespace pelmbus::testsupport
