@@ -407,7 +407,9 @@ TEST_F(Channel, OversizedStepIsDroppedAndTheCapRestartsCollection) {
     port_.SetPortActive(true);
     port_.StartLooker();
     line_->Receive(Bytes(1500, 0x01));
-    ASSERT_TRUE(line_->WaitFor([](FakeLine& line) { return line.Input.empty(); }, 3s));
+    // The step has ended once the thread waits for the line again.
+    ASSERT_TRUE(
+        line_->WaitFor([](FakeLine& line) { return line.Input.empty() && line.Waiting; }, 3s));
     line_->Receive(ReadTwo);
     ASSERT_TRUE(RunUntilSent(1));
     EXPECT_EQ(events_, "RS");
