@@ -5,9 +5,9 @@
 // (LinkFormScenarios.h) ask of a backend.
 #pragma once
 
+#include "AutomationFormHost.h"
 #include "AutomationObject.h"
 #include "CltPel_TLB.h"
-#include "FakeFormHost.h"
 #include "Pel_TLB.h"
 #include "SimulatorProcess.h"
 #include "SpinEventLoop.h"
@@ -25,16 +25,7 @@ namespace pelmbus::testsupport {
 
 class DBusStation {
 public:
-    class Host : public FakeFormHost {
-    public:
-        std::unique_ptr<MeteringLink> CreateAutoPel() override {
-            ++LinksMade;
-            return std::make_unique<TAutomationObject>(Ids, MakeAutomationBackend());
-        }
-        void UseUnregisteredProgram() { Ids = NobodyProvides(); }
-        LinkIdentifiers Ids = AutoPelIdentifiers;
-        int LinksMade = 0;
-    };
+    using Host = AutomationFormHost<DBusStation>;
 
     static constexpr std::string_view MissingProgramError =
         "org.freedesktop.DBus.Error.ServiceUnknown";
@@ -83,19 +74,8 @@ public:
                (pelsim::NameOwnerProcess(ClientName) != 0 ? 1 : 0);
     }
 
-    // What the link-and-form scenarios ask.
+    // Before the window of the link-and-form scenarios exists.
     void Prepare(Host&) {}
-    void StartServer(bool errorReplies) {
-        std::vector<std::string> options{"--program", "server", "--period", "0.1"};
-        if (errorReplies) {
-            options.push_back("--error-replies");
-        }
-        Start(AutoPelIdentifiers, options);
-    }
-    bool PumpUntilPosted(Host& host) {
-        return PumpUntil([&host] { return !host.Posted.empty(); }, 30000);
-    }
-    int CountServers() { return pelsim::NameOwnerProcess(ServerName) != 0 ? 1 : 0; }
 
     // pelsim writes its numbers with the user's locale, as this test does.
     TFormatSettings Format = UserFormatSettings();

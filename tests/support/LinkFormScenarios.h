@@ -6,31 +6,29 @@
 // box, and unticking it drops the link; a program nobody registered leaves
 // the box unticked without a message and without watchdog attempts.
 //
-// A backend's station type gives:
+// A backend's station type gives what the link scenarios (LinkScenarios.h)
+// ask of it, as far as the window needs it: SetUpSuite, TearDownSuite,
+// Start, PumpUntil, CountPrograms and CarriesErrorText, and
 //   using Host = ...;  a FakeFormHost whose CreateAutoPel makes the
 //                      backend's link, counting them in LinksMade;
 //                      UseUnregisteredProgram() points it at a program
-//                      nobody registered
-//   static void SetUpSuite(); static void TearDownSuite();
+//                      nobody registered (AutomationFormHost for a real
+//                      backend)
 //   void Prepare(Host&);                  before the window exists
-//   void StartServer(bool errorReplies);  a server program that raises
-//                                         RefreshData every 0.1 s
-//   bool PumpUntilPosted(Host&);          runs the loop the link's events
-//                                         arrive on until the window has a
-//                                         message
-//   int CountServers();                   server programs running
-//   static constexpr bool CarriesErrorText;  whether the application's own
-//                                         error text reaches the window
 #pragma once
 
 #include "ByteOrder.h"
 #include "FakeFormHost.h"
 #include "HostYear.h"
+#include "Pel_TLB.h"
 #include "StationReplies.h"
 #include "TextFile.h"
 #include "UPelMBus.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace pelmbus::testsupport {
 
@@ -59,6 +57,19 @@ protected:
         ASSERT_TRUE(Form.InOutPort1);
     }
 
+    // A server program that raises RefreshData every 0.1 s.
+    void StartServer(bool errorReplies) {
+        std::vector<std::string> options{"--program", "server", "--period", "0.1"};
+        if (errorReplies) {
+            options.push_back("--error-replies");
+        }
+        Server.Start(AutoPelIdentifiers, options);
+    }
+    // Runs the loop the link's events arrive on until the window has a
+    // message.
+    bool PumpUntilPosted() {
+        return Server.PumpUntil([this] { return !Host.Posted.empty(); }, 30000);
+    }
     bool Flag9() const { return Form.InOutPort1->DataFlags[9]; }
     uint16_t Register(int index) const {
         return LoadBigEndian16(&Form.InOutPort1->BufReg[2 * index]);
@@ -73,12 +84,12 @@ protected:
 TYPED_TEST_SUITE_P(LinkForm);
 
 TYPED_TEST_P(LinkForm, RefreshDataBecomesACode230MessageAndARefreshThatFillsTheRegisters) {
-    this->Server.StartServer(false);
+    this->StartServer(false);
     this->Create(true);
     ASSERT_TRUE(this->Form.AutoPel && this->Form.AutoPel->Connected());
     EXPECT_TRUE(this->Form.CheckBox1.Checked());
 
-    ASSERT_TRUE(this->Server.PumpUntilPosted(this->Host));
+    ASSERT_TRUE(this->PumpUntilPosted());
     EXPECT_EQ(this->Host.Posted.front().Id, WM_MBUSDATA);
     EXPECT_EQ(this->Host.Posted.front().WParam, MBusDataRefresh);
     this->Host.Tick = 123456;
@@ -92,10 +103,10 @@ TYPED_TEST_P(LinkForm, RefreshDataBecomesACode230MessageAndARefreshThatFillsTheR
 }
 
 TYPED_TEST_P(LinkForm, ErrorReplyStopsTheRefreshWithTheErrorReport) {
-    this->Server.StartServer(true);
+    this->StartServer(true);
     this->Create(true);
     this->Form.LastReportTick = 5;
-    ASSERT_TRUE(this->Server.PumpUntilPosted(this->Host));
+    ASSERT_TRUE(this->PumpUntilPosted());
     this->Host.Tick = 123456;
     this->Host.DeliverMessages(this->Form);
     ASSERT_FALSE(this->Host.Errors.empty());
@@ -109,7 +120,7 @@ TYPED_TEST_P(LinkForm, ErrorReplyStopsTheRefreshWithTheErrorReport) {
 }
 
 TYPED_TEST_P(LinkForm, StartWithoutTheFlagMakesNoLinkAndTheOperatorConnectsAndDisconnects) {
-    this->Server.StartServer(false);
+    this->StartServer(false);
     this->Create(false);
     EXPECT_EQ(this->Host.LinksMade, 0);
     EXPECT_FALSE(this->Form.AutoPel);
@@ -136,7 +147,7 @@ TYPED_TEST_P(LinkForm, ProgramNotRegisteredLeavesTheBoxUntickedWithoutAMessage) 
     this->Host.Tick = 10 * 60000;
     this->Form.Timer1.Fire();
     EXPECT_EQ(this->Host.LinksMade, 1) << "the watchdog makes no attempt";
-    EXPECT_EQ(this->Server.CountServers(), 0);
+    EXPECT_EQ(this->Server.CountPrograms(), 0);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(LinkForm,

@@ -576,17 +576,19 @@ struct FakeStation {
     static void TearDownSuite() {}
 
     void Prepare(Host& host) { FHost = &host; }
-    void StartServer(bool errorReplies) {
-        FHost->ErrorReplies = errorReplies;
+    void Start(const LinkIdentifiers&, const std::vector<std::string>& options) {
+        FHost->ErrorReplies =
+            std::find(options.begin(), options.end(), "--error-replies") != options.end();
         FHost->ServersRunning = 1;
     }
-    bool PumpUntilPosted(Host& host) {
-        if (host.Posted.empty() && host.Live != nullptr) {
-            host.Live->RaiseRefreshData();
+    // Each turn of the loop is a refresh of the station.
+    bool PumpUntil(const std::function<bool()>& done, int) {
+        if (!done() && FHost->Live != nullptr) {
+            FHost->Live->RaiseRefreshData();
         }
-        return !host.Posted.empty();
+        return done();
     }
-    int CountServers() { return FHost->ServersRunning; }
+    int CountPrograms() { return FHost->ServersRunning; }
 
 private:
     Host* FHost = nullptr;

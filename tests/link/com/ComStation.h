@@ -5,9 +5,9 @@
 // (LinkFormScenarios.h) ask of a backend.
 #pragma once
 
+#include "AutomationFormHost.h"
 #include "AutomationObject.h"
 #include "CltPel_TLB.h"
-#include "FakeFormHost.h"
 #include "Pel_TLB.h"
 #include "SimulatorControl.h"
 
@@ -24,16 +24,7 @@ namespace pelmbus::testsupport {
 
 class ComStation {
 public:
-    class Host : public FakeFormHost {
-    public:
-        std::unique_ptr<MeteringLink> CreateAutoPel() override {
-            ++LinksMade;
-            return std::make_unique<TAutomationObject>(Ids, MakeAutomationBackend());
-        }
-        void UseUnregisteredProgram() { Ids = NobodyProvides(); }
-        LinkIdentifiers Ids = AutoPelIdentifiers;
-        int LinksMade = 0;
-    };
+    using Host = AutomationFormHost<ComStation>;
 
     // The command COM starts the server with when nothing runs: a point as
     // the decimal separator, a bounded life.
@@ -101,19 +92,8 @@ public:
 
     int CountPrograms() { return pelsim::control::CountSimulators(); }
 
-    // What the link-and-form scenarios ask.
+    // Before the window of the link-and-form scenarios exists.
     void Prepare(Host& host) { host.Format = Format; }
-    void StartServer(bool errorReplies) {
-        std::vector<std::string> options{"--program", "server", "--period", "0.1"};
-        if (errorReplies) {
-            options.push_back("--error-replies");
-        }
-        Start(AutoPelIdentifiers, options);
-    }
-    bool PumpUntilPosted(Host& host) {
-        return PumpUntil([&host] { return !host.Posted.empty(); }, 30000);
-    }
-    int CountServers() { return CountPrograms(); }
 
     TFormatSettings Format; // a point as the decimal separator
 
