@@ -36,11 +36,13 @@ using ComForm = LinkForm<ComStation>;
 // the port and the link it uses, and the window closes once it has returned.
 TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshReturns) {
     Server.Start(AutoPelIdentifiers,
-                 {"--program", "server", "--no-events", "--reply-delay", "1500"});
+                 {"--program", "server", "--no-events", "--reply-delay", "400"});
     Create(true);
     ASSERT_TRUE(Form.AutoPel && Form.AutoPel->Connected());
     TWin32FormView view(Form, GetModuleHandleW(nullptr));
-    view.OnMBusData = [this](uintptr_t wParam, intptr_t lParam) {
+    std::atomic<bool> refreshStarted{false};
+    view.OnMBusData = [&](uintptr_t wParam, intptr_t lParam) {
+        refreshStarted = true;
         Form.RunGuarded([&] { Form.WMMBusData(wParam, lParam); });
     };
     int closes = 0;
@@ -61,8 +63,12 @@ TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshRe
     std::atomic<bool> storedInTime{false};
     std::atomic<bool> closedInTime{false};
     const HWND window = view.Window();
+    // Seven reports of the selected kinds, each answered late: the session
+    // ends while one of them is awaited (sent messages wait for that).
     std::thread session([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        while (!refreshStarted) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
         SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
         storedInTime = std::filesystem::exists(config) && std::filesystem::exists(entries);
@@ -70,7 +76,6 @@ TEST_F(ComForm, EndOfSessionDuringAReplyStoresBothFilesAndClosesOnceTheRefreshRe
     });
     Host.Tick = 4242;
     PostMessageW(window, WM_MBUSDATA, MBusDataRefresh, 0);
-    // Seven reports of the selected kinds, each answered late.
     Server.PumpUntil([window] { return !IsWindow(window); }, 40000);
     session.join();
     EXPECT_TRUE(storedInTime) << "both files are stored inside WM_ENDSESSION";
