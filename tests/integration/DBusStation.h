@@ -58,9 +58,7 @@ public:
             arguments << QString::fromStdString(option);
         }
         Simulator.reset(); // one at a time
-        Simulator = std::make_unique<pelsim::SimulatorProcess>(
-            arguments, QString::fromUtf8(program.BusName.data(),
-                                         static_cast<qsizetype>(program.BusName.size())));
+        Simulator = std::make_unique<pelsim::SimulatorProcess>(arguments, BusName(program));
         QString error;
         ASSERT_TRUE(Simulator->Start(error)) << error.toStdString();
     }
@@ -70,8 +68,8 @@ public:
     }
 
     int CountPrograms() {
-        return (pelsim::NameOwnerProcess(ServerName) != 0 ? 1 : 0) +
-               (pelsim::NameOwnerProcess(ClientName) != 0 ? 1 : 0);
+        return (pelsim::NameOwnerProcess(BusName(AutoPelIdentifiers)) != 0 ? 1 : 0) +
+               (pelsim::NameOwnerProcess(BusName(AutoCltPelIdentifiers)) != 0 ? 1 : 0);
     }
 
     // Before the window of the link-and-form scenarios exists.
@@ -81,13 +79,15 @@ public:
     TFormatSettings Format = UserFormatSettings();
 
 private:
+    static QString BusName(const LinkIdentifiers& program) {
+        return QString::fromUtf8(program.BusName.data(),
+                                 static_cast<qsizetype>(program.BusName.size()));
+    }
     bool EndPrograms() {
         Simulator.reset();
-        return pelsim::StopNameOwner(ServerName, 3000) && pelsim::StopNameOwner(ClientName, 3000);
+        return pelsim::StopNameOwner(BusName(AutoPelIdentifiers), 3000) &&
+               pelsim::StopNameOwner(BusName(AutoCltPelIdentifiers), 3000);
     }
-
-    inline static const QString ServerName = QStringLiteral("ru.pel.Pel");
-    inline static const QString ClientName = QStringLiteral("ru.pel.CltPel");
     std::unique_ptr<pelsim::SimulatorProcess> Simulator;
 };
 

@@ -10,6 +10,7 @@
 #include "CltPel_TLB.h"
 #include "Pel_TLB.h"
 #include "SimulatorControl.h"
+#include "WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +69,7 @@ public:
     void Start(const LinkIdentifiers& program, const std::vector<std::string>& options) {
         std::wstring arguments;
         for (const std::string& option : options) {
-            arguments += std::wstring(option.begin(), option.end()) + L" ";
+            arguments += WideFromUtf8(option) + L" ";
         }
         ASSERT_TRUE(Simulator.Start(program, arguments + L"--decimal-separator ."));
     }
