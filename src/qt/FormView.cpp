@@ -199,7 +199,7 @@ QWidget* MakeSpeedButton(TSpeedButton& speed, QWidget* parent) {
 
 } // namespace
 
-TFormView::TFormView(TForm& form, QWidget* parent) : QWidget(parent), FForm(form) {
+TFormView::TFormView(TForm& form, QWidget* parent) : QWidget(parent) {
     setWindowTitle(ToQString(form.Caption()));
     // Fixed border, system menu and minimise button only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -36,7 +36,6 @@ private:
     QWidget* MakeWidget(TControl& control, QWidget* parent);
     void Bind(TControl& control, QWidget* widget);
 
-    TForm& FForm;
     std::map<const TControl*, QWidget*> FWidgets;
     std::vector<TControl*> FBound;
 };

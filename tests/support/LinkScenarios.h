@@ -79,7 +79,7 @@ protected:
     }
 
     Station Server;
-    const std::vector<std::string> NoEntries;
+    const std::vector<std::string> NoEntries{};
 };
 
 TYPED_TEST_SUITE_P(Link);

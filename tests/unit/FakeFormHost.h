@@ -43,10 +43,10 @@ public:
     // Delivers the posted messages to the window, as its loop would.
     void DeliverMessages(TFPelMBus& form) {
         while (!Posted.empty()) {
-            const auto [message, wParam, lParam] = Posted.front();
+            const auto posted = Posted.front();
             Posted.pop_front();
-            if (message == WM_MBUSDATA) {
-                form.RunGuarded([&] { form.WMMBusData(wParam, lParam); });
+            if (posted.Id == WM_MBUSDATA) {
+                form.RunGuarded([&] { form.WMMBusData(posted.WParam, posted.LParam); });
             }
         }
     }

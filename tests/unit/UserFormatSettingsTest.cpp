@@ -11,7 +11,7 @@ using namespace pelmbus;
 // With LOCPATH set, the C library's newlocale keeps its copy of the path
 // list for good; only this test sets LOCPATH.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:__argz_add_sep\n";
+    return "leak:argz_add_sep\n";
 }
 
 namespace {
